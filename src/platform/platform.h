@@ -1,0 +1,235 @@
+// The Windows services the program needs, in its own terms.
+//
+// Every text here is a code page 932 byte string and every path a Windows path (drive letter,
+// backslashes). Only the platform layer converts: the Windows build to UTF-16 for the wide API,
+// the Linux build to UTF-8 host paths through a drive table (see posix/host_paths.h).
+//
+// Functions mirror the Windows calls the program relies on, with the same results (a length of
+// 0 for failure, INVALID attributes, a move that fails onto an existing file ...), so that the
+// program flow reads the same on both platforms. Names avoid the Windows macro names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace gp::platform {
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+inline constexpr uint32_t kAccessRead = 0x1;
+inline constexpr uint32_t kAccessWrite = 0x2;
+
+inline constexpr uint32_t kShareNone = 0x0;
+inline constexpr uint32_t kShareRead = 0x1;
+inline constexpr uint32_t kShareWrite = 0x2;
+
+enum class Disposition {
+  kCreateNew,         // fails when the file exists
+  kCreateAlways,      // creates or truncates
+  kOpenExisting,      // fails when the file does not exist
+  kOpenAlways,        // opens, or creates when missing
+  kTruncateExisting,  // truncates, fails when missing
+};
+
+enum class Hint { kNone, kRandomAccess, kSequentialScan };
+
+enum class Origin { kBegin = 0, kCurrent = 1, kEnd = 2 };
+
+// Windows file attribute bits.
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrSystem = 0x04;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kAttrNormal = 0x80;
+inline constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;
+
+// A last-write time as local wall-clock calendar fields (SYSTEMTIME without the weekday).
+struct LocalTime {
+  uint16_t year = 0;
+  uint16_t month = 0;
+  uint16_t day = 0;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+  uint16_t millisecond = 0;
+};
+
+// An open file. Closes itself when destroyed. Not copyable; movable.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // CreateFile: access is kAccessRead | kAccessWrite, share the kShare* bits that other opens
+  // may use while this one is open. attributes apply to a newly created file.
+  bool Open(const char* path, uint32_t access, uint32_t share, Disposition disposition,
+            Hint hint = Hint::kNone, uint32_t attributes = kAttrNormal);
+  bool IsOpen() const;
+  void Close();
+
+  // ReadFile / WriteFile: true when the call succeeded; *done is the count transferred (which
+  // may be smaller than asked at the end of the file).
+  bool Read(void* buffer, uint32_t size, uint32_t* done);
+  bool Write(const void* buffer, uint32_t size, uint32_t* done);
+  // SetFilePointerEx; *position receives the new position when given.
+  bool Seek(int64_t offset, Origin origin, uint64_t* position = nullptr);
+  // GetFileSizeEx; false when the size cannot be taken.
+  bool Size(uint64_t* size);
+  // Sets the last-write time from local wall-clock fields (SystemTimeToFileTime, then
+  // LocalFileTimeToFileTime, then SetFileTime with creation and access times absent).
+  // Returns false when the calendar rejects the fields or the time cannot be set.
+  bool SetLastWriteTime(const LocalTime& local);
+  // Returns false when the calendar rejects the fields; nothing is set then.
+  static bool ValidLocalTime(const LocalTime& local);
+
+ private:
+  intptr_t native_ = -1;  // HANDLE on Windows, a descriptor on Linux
+  friend struct FileAccess;
+};
+
+// GetFileAttributes / SetFileAttributes.
+uint32_t ReadAttributes(const char* path);
+bool WriteAttributes(const char* path, uint32_t attributes);
+
+// DeleteFile: fails for a read-only file, a folder, a missing file.
+bool RemoveFile(const char* path);
+// MoveFile: fails when the destination exists.
+bool RenameFile(const char* from, const char* to);
+// CopyFile with fail-if-exists false: replaces the destination (not a read-only one).
+bool CopyFileReplace(const char* from, const char* to);
+
+// The find-first existence test: true when a search for exactly that path finds an entry
+// (file or folder).
+bool FindFirstExists(const char* path);
+// The shell's path-exists test (PathFileExists).
+bool PathExists(const char* path);
+
+// The exclusive-write test: OpenFile(path, OF_WRITE | OF_SHARE_EXCLUSIVE), then close.
+// False while another process holds the file open, or when it is read-only or missing.
+bool CanOpenExclusiveForWrite(const char* path);
+
+// ---------------------------------------------------------------------------------------------
+// Folders
+
+// CreateDirectory / RemoveDirectory. Removal fails while the folder holds anything or is the
+// current directory of this process.
+bool MakeFolder(const char* path);
+bool RemoveFolder(const char* path);
+
+// GetCurrentDirectory: the length copied (without NUL) when it fits in limit bytes including
+// the NUL; otherwise the size needed (with NUL) and the buffer untouched; 0 on failure.
+uint32_t CurrentFolder(char* buffer, uint32_t limit);
+// SetCurrentDirectory.
+bool ChangeFolder(const char* path);
+
+// FindFirstFile / FindNextFile over a pattern such as "*.*" (relative to the current
+// directory, or absolute). Names come back as the bare entry names, "." and ".." included
+// where the system reports them.
+class FolderEnumerator {
+ public:
+  FolderEnumerator() = default;
+  ~FolderEnumerator();
+  FolderEnumerator(const FolderEnumerator&) = delete;
+  FolderEnumerator& operator=(const FolderEnumerator&) = delete;
+
+  bool First(const char* pattern, std::string* name);
+  bool Next(std::string* name);
+  void Close();
+
+ private:
+  void* state_ = nullptr;
+};
+
+// GetTempPath: the temporary folder with a trailing backslash; same length rules as
+// CurrentFolder.
+uint32_t TempFolder(char* buffer, uint32_t limit);
+// GetTempFileName: with unique 0, creates an empty file FOLDER\PREFIXhhhh.TMP with a number
+// not in use (prefix: up to three characters) and returns that number; 0 on failure. The full
+// name goes to out, which holds 260 bytes.
+uint32_t MakeTempFileName(const char* folder, const char* prefix, uint32_t unique, char* out);
+
+// GetModuleFileName of the running program; same length rules as CurrentFolder.
+uint32_t ModuleFilePath(char* buffer, uint32_t limit);
+// GetWindowsDirectory / GetSystemDirectory; same length rules.
+uint32_t WindowsFolder(char* buffer, uint32_t limit);
+uint32_t SystemFolder(char* buffer, uint32_t limit);
+
+// ---------------------------------------------------------------------------------------------
+// Texts
+
+// Code page 932 <-> UTF-16 and UTF-8. False for bytes that are not valid in the source
+// encoding; the output is then unspecified.
+bool Cp932ToUtf16(std::string_view cp932, std::u16string* out);
+bool Utf16ToCp932(std::u16string_view text, std::string* out);
+bool Cp932ToUtf8(std::string_view cp932, std::string* out);
+bool Utf8ToCp932(std::string_view utf8, std::string* out);
+// Convenience for messages: unconvertible bytes come out as '?'.
+std::string Cp932ToUtf8Lossy(std::string_view cp932);
+
+// True when byte b may begin a double-byte character of code page 932.
+inline bool IsCp932LeadByte(uint8_t b) {
+  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Upper-cases a code page 932 text: single-byte letters through the code page's case table,
+// double-byte characters through the locale's mapping to upper case (full-width Latin, Greek
+// and Cyrillic letters).
+std::string UpperCaseCp932(std::string_view text);
+
+// ---------------------------------------------------------------------------------------------
+// Host paths: the Windows paths of the program and the paths of the host system.
+
+// A host path (UTF-8 on Linux, UTF-8 on Windows too) as the program's Windows path in code
+// page 932. False when it cannot be expressed (no drive maps it, or it has no CP932 form).
+bool HostToProgramPath(const std::string& host, std::string* program);
+// The reverse: a program path as a host path in UTF-8.
+bool ProgramToHostPath(const char* program, std::string* host);
+
+// Overrides for the Windows and system folders (host paths); an empty text restores the
+// default. On Windows these only take effect for the genpatch command, never for the system.
+void SetWindowsFolderOverride(const std::string& host);
+void SetSystemFolderOverride(const std::string& host);
+
+// ---------------------------------------------------------------------------------------------
+// Process
+
+// The command-line argument text after the program name. Windows: taken verbatim from the
+// command line as the system hands it over (no splitting at blanks, no quote removal).
+// Linux: the program's arguments joined by single spaces, as given.
+std::string CommandLineArgument(int argc, char** argv);
+
+// The module instance (Windows HINSTANCE; a dummy value on Linux).
+void* InstanceHandle();
+
+// Environment variable in the host's encoding, or empty.
+std::string GetEnvironment(const char* name);
+
+// Standard streams, for the console host and the command line (UTF-8 on both).
+bool StdinIsTerminal();
+bool StderrIsTerminal();
+void WriteStderr(std::string_view utf8);
+void WriteStdout(std::string_view utf8);
+// Reads one line from standard input without its line break; false at end of input.
+bool ReadStdinLine(std::string* line);
+
+// Dispatches the window messages that are pending for this thread, without translation.
+void DispatchPendingMessages();
+// Posts a quit message with the given code and runs the message loop until it arrives; returns
+// the quit code.
+int PostQuitAndRunMessageLoop(int code);
+
+// Restart of Windows: enable the shutdown privilege (not on Windows 95) and call ExitWindowsEx
+// with EWX_SHUTDOWN | EWX_REBOOT. On Linux nothing is restarted: the request is reported on
+// standard error and recorded (RestartRequested), never acted on.
+void RestartWindows();
+bool RestartRequested();
+
+}  // namespace gp::platform

@@ -1,0 +1,112 @@
+// The user-interface host: message boxes, the status and progress windows, cursors and modal
+// dialogs, as the program uses them. Three hosts implement it:
+//   - win32 (ui/win32/): real windows from the resource templates;
+//   - console (ui/console/): terminal forms and questions, stderr transcript, unattended
+//     answers from GENPATCH_ANSWERS;
+//   - scripted (ui/scripted_host.h): records everything and answers from a script (tests).
+// The program reaches the current host through CurrentHost(); the entry point installs the
+// platform's default and tests install a scripted one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace gp::ui {
+
+// Message box types and answers, with the Windows values.
+inline constexpr uint32_t kMbOk = 0x0;
+inline constexpr uint32_t kMbYesNo = 0x4;
+inline constexpr uint32_t kMbRetryCancel = 0x5;
+inline constexpr uint32_t kMbIconStop = 0x10;
+inline constexpr uint32_t kMbIconInformation = 0x40;
+inline constexpr uint32_t kMbButtonsMask = 0xF;
+
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+inline constexpr int kIdRetry = 4;
+inline constexpr int kIdYes = 6;
+inline constexpr int kIdNo = 7;
+
+// Dialog templates and control ids of the program's resources.
+inline constexpr int kDialogMain = 102;
+inline constexpr int kDialogProperties = 129;
+inline constexpr int kDialogStatus = 130;
+inline constexpr int kDialogProgress = 131;
+inline constexpr int kIconMain = 128;
+inline constexpr int kStatusText = 1018;
+inline constexpr int kProgressBar = 1013;
+inline constexpr int kProgressStep = 1014;
+inline constexpr int kProgressCounter = 1015;
+
+// A window of the host (an HWND on Windows). Null means "no window" (no owner).
+using Window = void*;
+
+// The controls of a dialog, as a dialog procedure sees them. Texts are code page 932.
+class DialogControls {
+ public:
+  virtual Window Handle() = 0;
+  virtual void SetTitle(const char* text) = 0;
+  virtual void SetItemText(int id, const char* text) = 0;
+  // At most limit - 1 bytes of the control's text.
+  virtual std::string GetItemText(int id, int limit) = 0;
+  virtual void EnableItem(int id, bool enabled) = 0;
+  virtual bool IsItemEnabled(int id) = 0;
+  virtual int ComboAdd(int id, const char* text) = 0;
+  virtual void ComboSelect(int id, int index) = 0;
+  virtual int ComboSelection(int id) = 0;  // -1 when none
+  virtual int ComboCount(int id) = 0;
+  virtual void ComboDelete(int id, int index) = 0;
+  virtual void EndDialog(int result) = 0;
+
+ protected:
+  virtual ~DialogControls() = default;
+};
+
+// A dialog procedure written once for all hosts: WM_INITDIALOG and WM_COMMAND (control id
+// only). Both return true when handled.
+class DialogProcedure {
+ public:
+  virtual bool OnInit(DialogControls& dialog) = 0;
+  virtual bool OnCommand(DialogControls& dialog, int control_id) = 0;
+
+ protected:
+  virtual ~DialogProcedure() = default;
+};
+
+class Host {
+ public:
+  virtual ~Host() = default;
+
+  // MessageBox(owner, text, caption, type): returns one of the kId* answers.
+  virtual int MessageBox(Window owner, const char* text, const char* caption, uint32_t type) = 0;
+
+  // Modeless dialogs without a procedure (status 130, progress 131), created hidden.
+  virtual Window CreateModeless(int template_id, Window owner) = 0;
+  virtual void CenterOnScreen(Window window) = 0;
+  virtual void Show(Window window) = 0;
+  virtual void SetItemText(Window window, int control_id, const char* text) = 0;
+  virtual void SetProgressPosition(Window window, int control_id, int position) = 0;
+  // UpdateWindow: paint at once.
+  virtual void Paint(Window window) = 0;
+  virtual void Destroy(Window window) = 0;
+
+  // Cursors: the wait cursor, the arrow cursor, and giving back a remembered one. Each setter
+  // returns the cursor shown before.
+  virtual void* SetWaitCursor() = 0;
+  virtual void* SetArrowCursor() = 0;
+  virtual void RestoreCursor(void* previous) = 0;
+
+  // A modal dialog from a template with a procedure; returns the EndDialog result.
+  virtual int RunModal(int template_id, Window owner, DialogProcedure& procedure) = 0;
+  // The folder chooser: on a choice, the 256-byte buffer is cleared and receives the folder;
+  // otherwise it stays as it was.
+  virtual void ChooseFolder(Window owner, char* buffer) = 0;
+};
+
+Host& CurrentHost();
+// Installs a host (not owned); null restores the platform's default host.
+void SetHost(Host* host);
+// The platform's default host (win32 or console), created on first use.
+Host& DefaultHost();
+
+}  // namespace gp::ui
