@@ -211,6 +211,9 @@ void* InstanceHandle();
 
 // Environment variable in the host's encoding, or empty.
 std::string GetEnvironment(const char* name);
+// Sets (or, with a null value, removes) an environment variable of this process, so that the
+// process and the programs it starts see it.
+void SetEnvironment(const char* name, const char* value);
 
 // Standard streams, for the console host and the command line (UTF-8 on both).
 bool StdinIsTerminal();

@@ -96,11 +96,19 @@ class Host {
   virtual void* SetArrowCursor() = 0;
   virtual void RestoreCursor(void* previous) = 0;
 
-  // A modal dialog from a template with a procedure; returns the EndDialog result.
+  // A modal dialog from a template with a procedure; returns the EndDialog result. A null
+  // owner means the desktop window.
   virtual int RunModal(int template_id, Window owner, DialogProcedure& procedure) = 0;
   // The folder chooser: on a choice, the 256-byte buffer is cleared and receives the folder;
   // otherwise it stays as it was.
   virtual void ChooseFolder(Window owner, char* buffer) = 0;
+
+  // Brings a dialog to the top of the z-order at the screen's top-left corner, size unchanged.
+  virtual void BringToTop(Window) {}
+  // Sets a dialog's large icon from the program's icon resource.
+  virtual void SetDialogIcon(Window, int /*icon_id*/) {}
+  // Enables or disables a whole window (no input reaches a disabled one).
+  virtual void EnableWindow(Window, bool /*enabled*/) {}
 };
 
 Host& CurrentHost();

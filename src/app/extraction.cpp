@@ -1,0 +1,192 @@
+#include "app/extraction.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "app/package_layout.h"
+#include "base/endian.h"
+#include "base/texts.h"
+#include "codec/payload_expander.h"
+#include "platform/platform.h"
+#include "storage/docfile_access.h"
+#include "storage/work_docfile.h"
+#include "ui/host.h"
+#include "update/package_tables.h"
+
+namespace gp {
+
+namespace {
+
+constexpr uint32_t kCopyBlock = 1u << 20;  // payload copy block: 1 MiB
+constexpr uint32_t kRootLimit = 256;      // limit given to the folder queries
+constexpr char kOptionsStream[] = "0\\DiffOption2.dat";
+
+// The options stream's six texts, in order, and the slots they replace.
+constexpr TextSlot kOptionSlots[6] = {kSlotProjectComment, kSlotFailureText,
+                                      kSlotCompletionText, kSlotMissingFileText,
+                                      kSlotUpToDateText,   kSlotMessageCaption};
+
+void ShowExtractionMessage(const char* text) {
+  ui::CurrentHost().MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
+}
+
+// Fills a 260-byte root folder from a query given a 256-byte limit; a folder that does not fit
+// leaves it empty.
+template <typename Query>
+void FillRoot(char* root, Query query) {
+  std::memset(root, 0, layout::kPathBufferSize);
+  const uint32_t n = query(root, kRootLimit);
+  if (n == 0 || n >= kRootLimit) std::memset(root, 0, layout::kPathBufferSize);
+}
+
+// Copies the payload out of the program's own file into a new "DIF" temporary file, which
+// becomes the work docfile path. Returns false after a failure; *message is the text to show,
+// or null for none.
+bool CopyOwnPayload(const char** message) {
+  *message = texts::kTextCannotExtract;
+  char own[layout::kPathBufferSize] = {};
+  const uint32_t own_length = platform::ModuleFilePath(own, sizeof(own));
+  platform::File package;
+  if (own_length == 0 || own_length >= sizeof(own) ||
+      !package.Open(own, platform::kAccessRead, platform::kShareRead,
+                    platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
+    return false;
+  }
+  uint8_t lengths[8];
+  uint32_t done = 0;
+  uint64_t file_size = 0;
+  if (!package.Size(&file_size) || file_size < layout::kExecutableTrailerSize ||
+      !package.Seek(-static_cast<int64_t>(layout::kExecutableTrailerSize),
+                    platform::Origin::kEnd) ||
+      !package.Read(lengths, 8, &done) || done != 8) {
+    *message = nullptr;
+    return false;
+  }
+  const uint64_t payload_length = LoadU32(lengths);
+  const uint64_t header_length = LoadU32(lengths + 4);
+
+  char folder[layout::kPathBufferSize] = {};
+  char name[layout::kPathBufferSize] = {};
+  const uint32_t folder_length = platform::TempFolder(folder, sizeof(folder));
+  if (folder_length == 0 || folder_length >= sizeof(folder) ||
+      platform::MakeTempFileName(folder, "DIF", 0, name) == 0) {
+    return false;
+  }
+  WorkDocfile().path.Assign(name);  // from now on deleted at exit, whatever happens
+
+  // A payload that does not fit before the header is not a payload of this file.
+  if (payload_length + header_length + layout::kExecutableTrailerSize > file_size) {
+    *message = texts::kTextNotProductFile;
+    return false;
+  }
+  const int64_t start =
+      static_cast<int64_t>(file_size - layout::kExecutableTrailerSize - header_length -
+                           payload_length);
+  platform::File out;
+  if (!package.Seek(start, platform::Origin::kBegin) ||
+      !out.Open(name, platform::kAccessWrite, platform::kShareRead,
+                platform::Disposition::kOpenAlways, platform::Hint::kSequentialScan)) {
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBlock]);
+  *message = nullptr;  // short reads and writes fail without a message
+  if (!buffer) return false;
+  uint64_t remaining = payload_length;
+  while (remaining > 0) {
+    platform::DispatchPendingMessages();
+    const uint32_t n = remaining < kCopyBlock ? static_cast<uint32_t>(remaining) : kCopyBlock;
+    uint32_t got = 0;
+    uint32_t put = 0;
+    if (!package.Read(buffer.get(), n, &got) || got < n) return false;
+    if (!out.Write(buffer.get(), n, &put) || put < n) return false;
+    remaining -= n;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ExtractPayload(const char* argument) {
+  ui::Host& host = ui::CurrentHost();
+  ui::Window status = host.CreateModeless(ui::kDialogStatus, nullptr);
+  host.CenterOnScreen(status);
+  host.Show(status);
+  host.SetItemText(status, ui::kStatusText, texts::kTextPleaseWait);
+  host.Paint(status);
+  auto fail = [&](const char* message) {
+    host.Destroy(status);
+    if (message != nullptr) ShowExtractionMessage(message);
+    return false;
+  };
+
+  WorkDocfileState& work = WorkDocfile();
+  const bool own_file = argument == nullptr || argument[0] == '\0';
+  if (own_file) {
+    const char* message = nullptr;
+    if (!CopyOwnPayload(&message)) return fail(message);
+  }
+
+  work.DestroyAccess();
+  work.access = new (std::nothrow) DocfileAccess();
+  if (work.access == nullptr) return fail(texts::kTextNotProductFile);
+
+  PackageTables& package = Package();
+  FillRoot(package.destination_folder.get(), platform::CurrentFolder);
+  FillRoot(package.windows_folder.get(), platform::WindowsFolder);
+  FillRoot(package.system_folder.get(), platform::SystemFolder);
+
+  // Expand the payload when it carries the payload magic; otherwise it is the docfile itself.
+  const char* source = work.path.empty() ? argument : work.path.c_str();
+  {
+    platform::File file;
+    if (!file.Open(source, platform::kAccessRead, platform::kShareRead,
+                   platform::Disposition::kOpenExisting)) {
+      return fail(texts::kTextNotProductFile);
+    }
+    uint8_t head[texts::kPayloadMagicSize] = {};
+    uint32_t got = 0;
+    const bool read = file.Read(head, sizeof(head), &got) && got == sizeof(head);
+    file.Close();
+    if (read && std::memcmp(head, texts::kPayloadMagic, sizeof(head)) == 0) {
+      const int keep_input = work.path.empty() ? 1 : 0;
+      OwnedString result;
+      if (ExpandPayload(source, &result, keep_input) == 0) {
+        return fail(texts::kTextNotProductFile);
+      }
+      if (keep_input) work.path.Assign(result);
+    }
+  }
+
+  const char* docfile = work.path.empty() ? argument : work.path.c_str();
+  if (!work.access->OpenDocfile(docfile)) {
+    host.Destroy(status);
+    ShowExtractionMessage(texts::kTextNotProductFile);
+    work.DestroyAccess();
+    return false;
+  }
+
+  // The options texts. A docfile without them is not a package.
+  DocfileAccess& access = *work.access;
+  if (!access.OpenStreamByPath(kOptionsStream)) {
+    host.Destroy(status);
+    ShowExtractionMessage(texts::kTextNotProductFile);
+    work.DestroyAccess();
+    return false;
+  }
+  for (TextSlot slot : kOptionSlots) {
+    char* text = package.Text(slot);
+    std::memset(text, 0, layout::kTextSlotSize);
+    uint8_t length = 0;
+    if (access.Read(&length, 1) != 1) length = 0;
+    if (length != 0) {
+      const uint32_t got = access.Read(text, length);
+      if (got == length && text[length - 1] != '\0') text[length] = '\0';
+    }
+  }
+  access.CloseStream();
+  host.Destroy(status);
+  return true;
+}
+
+}  // namespace gp

@@ -1,0 +1,102 @@
+#include <cstring>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/extraction.h"
+#include "app/package_layout.h"
+#include "app/program.h"
+#include "platform/platform.h"
+#include "update/package_tables.h"
+#include "update/update_run.h"
+
+namespace gp {
+
+namespace {
+
+// Folder texts are at most 255 bytes; a longer one is refused and the previous folder stays.
+constexpr size_t kFolderLimit = 256;
+
+}  // namespace
+
+void ChooseFolder(ui::Window owner, char* buffer) { ui::CurrentHost().ChooseFolder(owner, buffer); }
+
+void RunMainDialog() {
+  MainDialogProcedure procedure;
+  ui::CurrentHost().RunModal(ui::kDialogMain, nullptr, procedure);
+}
+
+bool MainDialogProcedure::OnInit(ui::DialogControls& dialog) {
+  ui::Host& host = ui::CurrentHost();
+  PackageTables& package = Package();
+  host.BringToTop(dialog.Handle());
+  host.CenterOnScreen(dialog.Handle());
+  dialog.SetTitle(package.Text(kSlotMessageCaption));
+
+  char* destination = package.destination_folder.get();
+  std::memset(destination, 0, layout::kPathBufferSize);
+  const uint32_t n = platform::CurrentFolder(destination, static_cast<uint32_t>(kFolderLimit));
+  if (n == 0 || n >= kFolderLimit) destination[0] = '\0';
+  const char* default_folder = package.Text(kSlotDefaultFolder);
+  if (default_folder[0] != '\0') {
+    std::memset(destination, 0, layout::kPathBufferSize);
+    std::strncpy(destination, default_folder, kFolderLimit - 1);
+  }
+  dialog.SetItemText(kMainFolderEdit, destination);
+  host.SetDialogIcon(dialog.Handle(), ui::kIconMain);
+
+  const bool choice = package.FolderChoice();
+  dialog.EnableItem(kMainFolderEdit, choice);
+  dialog.EnableItem(kMainBrowse, choice);
+  return true;
+}
+
+bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) {
+  // While Execute runs (the extraction dispatches messages), no command reaches the dialog.
+  if (executing_) return true;
+  ui::Host& host = ui::CurrentHost();
+  PackageTables& package = Package();
+  switch (control_id) {
+    case kMainBrowse: {
+      char chosen[kFolderLimit];
+      std::memcpy(chosen, package.destination_folder.get(), kFolderLimit);
+      ChooseFolder(dialog.Handle(), chosen);
+      chosen[kFolderLimit - 1] = '\0';
+      std::memcpy(package.destination_folder.get(), chosen, kFolderLimit);
+      dialog.SetItemText(kMainFolderEdit, package.destination_folder.get());
+      return true;
+    }
+    case kMainExecute: {
+      executing_ = true;
+      host.EnableWindow(dialog.Handle(), false);
+      void* previous = host.SetWaitCursor();
+      const char* argument = Program().argument_path.c_str();
+      if (ExtractPayload(argument)) {
+        const std::string typed = dialog.GetItemText(kMainFolderEdit, 1024);
+        if (typed.size() < kFolderLimit) {
+          char* destination = package.destination_folder.get();
+          std::memset(destination, 0, layout::kPathBufferSize);
+          std::memcpy(destination, typed.data(), typed.size());
+        }
+        RunUpdate(dialog.Handle());
+      }
+      ReleasePackageTables();
+      dialog.EndDialog(1);
+      host.RestoreCursor(previous);
+      executing_ = false;
+      return true;
+    }
+    case kMainProperties: {
+      PropertiesDialogProcedure properties;
+      host.RunModal(ui::kDialogProperties, dialog.Handle(), properties);
+      return true;
+    }
+    case ui::kIdCancel:
+      ReleasePackageTables();
+      dialog.EndDialog(1);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace gp

@@ -1,0 +1,198 @@
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/package_layout.h"
+#include "update/package_tables.h"
+
+namespace gp {
+
+namespace {
+
+constexpr size_t kCopySize = 256;
+
+}  // namespace
+
+bool& RefillGuard() {
+  static bool guard = true;  // set at program start
+  return guard;
+}
+
+PropertiesDialogProcedure::PropertiesDialogProcedure() = default;
+
+PropertiesDialogProcedure::~PropertiesDialogProcedure() { FreeCopies(); }
+
+void PropertiesDialogProcedure::FreeCopies() {
+  if (copies_ != nullptr) {
+    for (int i = 0; i < cells_; ++i) delete[] copies_[i];
+    delete[] copies_;
+  }
+  copies_ = nullptr;
+  cells_ = 0;
+}
+
+int PropertiesDialogProcedure::SelectedCell(ui::DialogControls& dialog) {
+  const PackageTables& package = Package();
+  const int g = dialog.ComboSelection(kPropGenerations);
+  const int k = dialog.ComboSelection(kPropGroups);
+  if (g < 0 || k < 0 || package.group_count <= 0 || k >= package.group_count) return -1;
+  const int cell = g * package.group_count + k;
+  return cell < cells_ ? cell : -1;
+}
+
+char* PropertiesDialogProcedure::SelectedCopy(ui::DialogControls& dialog) {
+  const int cell = SelectedCell(dialog);
+  return (cell >= 0 && copies_ != nullptr) ? copies_[cell] : nullptr;
+}
+
+bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
+  PackageTables& package = Package();
+  ui::CurrentHost().CenterOnScreen(dialog.Handle());
+
+  const int generations = package.generations ? package.generation_count : 0;
+  const int groups = package.group_count > 0 ? package.group_count : 0;
+  FreeCopies();
+  if (groups != 0 && generations > 0) {
+    cells_ = generations * groups;
+    copies_ = new (std::nothrow) char*[static_cast<size_t>(cells_)]();
+    if (copies_ == nullptr) cells_ = 0;
+    for (int g = 0; copies_ != nullptr && g < generations; ++g) {
+      for (int k = 0; k < package.generations[g].entry_count && k < groups; ++k) {
+        const GroupCell* cell = package.Cell(g, k);
+        char* copy = new (std::nothrow) char[kCopySize]();
+        if (copy == nullptr || cell == nullptr) {
+          delete[] copy;
+          continue;
+        }
+        if (cell->folder != nullptr) std::strncpy(copy, cell->folder, kCopySize - 1);
+        copies_[g * groups + k] = copy;
+      }
+    }
+  }
+
+  dialog.SetItemText(kPropProjectComment, package.Text(kSlotProjectComment));
+  for (int g = 0; g < generations; ++g) {
+    dialog.ComboAdd(kPropGenerations, package.generations[g].name);
+  }
+  if (generations > 0) {
+    dialog.ComboSelect(kPropGenerations, 0);
+    dialog.SetItemText(kPropGenerationComment, package.generations[0].comment);
+  }
+
+  if (generations > 0 && package.generations[0].entry_count != 0 && groups != 0) {
+    RefillGuard() = false;
+    for (int k = 0; k < package.generations[0].entry_count; ++k) {
+      const GroupCell* cell = package.Cell(0, k);
+      dialog.ComboAdd(kPropGroups, cell && cell->name ? cell->name : "");
+    }
+    dialog.ComboSelect(kPropGroups, 0);
+    dialog.SetItemText(kPropFolderEdit, copies_ && copies_[0] ? copies_[0] : "");
+    const GroupCell* first = package.Cell(0, 0);
+    dialog.SetItemText(kPropGroupComment, first && first->comment ? first->comment : "");
+    RefillGuard() = true;
+  } else {
+    dialog.EnableItem(kPropBrowse, false);
+    dialog.EnableItem(kPropFolderEdit, false);
+    dialog.EnableItem(kPropGroups, false);
+  }
+  return true;
+}
+
+void PropertiesDialogProcedure::Refill(ui::DialogControls& dialog) {
+  PackageTables& package = Package();
+  RefillGuard() = false;
+  for (int n = dialog.ComboCount(kPropGroups); n > 0; --n) dialog.ComboDelete(kPropGroups, 0);
+  const int g = dialog.ComboSelection(kPropGenerations);
+  dialog.SetItemText(kPropFolderEdit, "");
+  const bool valid = package.generations && g >= 0 && g < package.generation_count;
+  dialog.SetItemText(kPropGenerationComment, valid ? package.generations[g].comment : "");
+  const int entries = valid ? package.generations[g].entry_count : 0;
+  if (entries != 0 && package.group_count > 0) {
+    dialog.EnableItem(kPropGroups, true);
+    for (int k = 0; k < entries; ++k) {
+      const GroupCell* cell = package.Cell(g, k);
+      dialog.ComboAdd(kPropGroups, cell && cell->name ? cell->name : "");
+    }
+    dialog.ComboSelect(kPropGroups, 0);
+    const char* copy = SelectedCopy(dialog);
+    dialog.SetItemText(kPropFolderEdit, copy ? copy : "");
+    const GroupCell* first = package.Cell(g, 0);
+    dialog.SetItemText(kPropGroupComment, first && first->comment ? first->comment : "");
+    dialog.EnableItem(kPropBrowse, true);
+    dialog.EnableItem(kPropFolderEdit, true);
+  } else {
+    dialog.EnableItem(kPropBrowse, false);
+    dialog.EnableItem(kPropFolderEdit, false);
+    dialog.EnableItem(kPropGroups, false);
+    dialog.SetItemText(kPropGroupComment, "");
+  }
+  RefillGuard() = true;
+}
+
+bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) {
+  PackageTables& package = Package();
+  switch (control_id) {
+    case ui::kIdOk: {
+      if (package.group_count != 0 && copies_ != nullptr) {
+        for (int g = 0; g < package.generation_count; ++g) {
+          for (int k = 0; k < package.group_count; ++k) {
+            const int index = g * package.group_count + k;
+            GroupCell* cell = package.Cell(g, k);
+            if (index >= cells_ || copies_[index] == nullptr || cell == nullptr ||
+                cell->folder == nullptr) {
+              continue;
+            }
+            std::memset(cell->folder, 0, kCopySize);
+            std::strncpy(cell->folder, copies_[index], kCopySize - 1);
+          }
+        }
+      }
+      FreeCopies();
+      dialog.EndDialog(1);
+      return true;
+    }
+    case ui::kIdCancel:
+      FreeCopies();
+      dialog.EndDialog(1);
+      return true;
+    case kPropBrowse: {
+      char* copy = SelectedCopy(dialog);
+      if (copy == nullptr) return true;
+      ChooseFolder(dialog.Handle(), copy);
+      copy[kCopySize - 1] = '\0';
+      dialog.SetItemText(kPropFolderEdit, copy);
+      return true;
+    }
+    case kPropFolderEdit: {
+      if (!RefillGuard()) return true;
+      char* copy = SelectedCopy(dialog);
+      if (copy == nullptr) return true;
+      const std::string typed = dialog.GetItemText(kPropFolderEdit, 1024);
+      // A folder of 256 bytes or more does not fit: the previous text stays.
+      if (typed.size() >= kCopySize) return true;
+      std::memset(copy, 0, kCopySize);
+      std::memcpy(copy, typed.data(), typed.size());
+      return true;
+    }
+    case kPropGenerations:
+      Refill(dialog);
+      return true;
+    case kPropGroups: {
+      RefillGuard() = false;
+      const char* copy = SelectedCopy(dialog);
+      dialog.SetItemText(kPropFolderEdit, copy ? copy : "");
+      const int cell = SelectedCell(dialog);
+      const GroupCell* group =
+          cell >= 0 ? package.Cell(cell / package.group_count, cell % package.group_count)
+                    : nullptr;
+      dialog.SetItemText(kPropGroupComment, group && group->comment ? group->comment : "");
+      RefillGuard() = true;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+}  // namespace gp

@@ -1,0 +1,22 @@
+#include "storage/work_docfile.h"
+
+#include "storage/docfile_access.h"
+
+namespace gp {
+
+WorkDocfileState& WorkDocfile() {
+  static WorkDocfileState state;
+  return state;
+}
+
+void WorkDocfileState::DestroyAccess() {
+  delete access;
+  access = nullptr;
+}
+
+void WorkDocfileState::Reset() {
+  DestroyAccess();
+  path.Assign("");
+}
+
+}  // namespace gp

@@ -1,0 +1,10 @@
+#include "update/run_state.h"
+
+namespace gp {
+
+RunState& Run() {
+  static RunState state;
+  return state;
+}
+
+}  // namespace gp

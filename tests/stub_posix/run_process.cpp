@@ -1,0 +1,92 @@
+#include "run_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+extern char** environ;
+
+namespace gp::test {
+
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::map<std::string, std::string>& env,
+                         const std::string& input) {
+  ProcessResult result;
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+  }
+  for (const auto& [k, v] : env) merged[k] = v;
+  std::vector<std::string> env_strings;
+  for (const auto& [k, v] : merged) env_strings.push_back(k + "=" + v);
+  std::vector<char*> envp;
+  for (auto& s : env_strings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = argv;
+  std::vector<char*> argp;
+  for (auto& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    return result;
+  }
+  if (!input.empty()) {
+    ssize_t ignored = write(in_pipe[1], input.data(), input.size());
+    (void)ignored;
+  }
+  close(in_pipe[1]);
+
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, 60000) <= 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+      if (n <= 0) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      } else {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  for (auto& f : fds) {
+    if (f.fd >= 0) close(f.fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace gp::test

@@ -1,0 +1,75 @@
+// Helpers shared by the test suites: fresh folders, program paths, the scripted host, and the
+// reset of the program's process-wide state.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ui/scripted_host.h"
+
+namespace gp::test {
+
+// A fresh folder, removed with everything in it (read-only files included) when the object
+// goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& utf8_name) const;
+  // The folder (or a path below it) as the program names it: a code page 932 Windows path.
+  std::string Program(const std::string& utf8_relative = std::string()) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Points the program's temporary folder (GENPATCH_TEMP_DIR, TMP, TEMP) at a fresh folder for
+// the object's lifetime.
+class TempFolderScope {
+ public:
+  TempFolderScope();
+  ~TempFolderScope();
+  const TempDir& dir() const { return dir_; }
+  // Names of the files in the temporary folder.
+  std::vector<std::string> Files() const;
+
+ private:
+  TempDir dir_;
+  std::string saved_[3];
+  bool had_[3] = {};
+};
+
+// Installs a scripted host for the object's lifetime.
+class ScriptedUi {
+ public:
+  ScriptedUi();
+  ~ScriptedUi();
+  ui::ScriptedHost& host() { return host_; }
+  ui::ScriptedHost* operator->() { return &host_; }
+  // The recorded messages as "caption: text" in UTF-8.
+  std::vector<std::string> Transcript() const;
+
+ private:
+  ui::ScriptedHost host_;
+};
+
+std::filesystem::path PathFromUtf8(const std::string& utf8);
+std::string PathToUtf8(const std::filesystem::path& path);
+std::string Utf8(const std::string& cp932);
+std::string Cp932(const std::string& utf8);
+// A host path (UTF-8) as a program path.
+std::string ProgramPath(const std::filesystem::path& host);
+
+std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Resets every process-wide table, flag and buffer of the program.
+void ResetProgramState();
+
+}  // namespace gp::test
