@@ -43,13 +43,16 @@ void FillRoot(char* root, Query query) {
 // Copies the payload out of the program's own file into a new "DIF" temporary file, which
 // becomes the work docfile path. Returns false after a failure; *message is the text to show,
 // or null for none.
-bool CopyOwnPayload(const char** message) {
+bool CopyOwnPayload(const char* program_path, const char** message) {
   *message = texts::kTextCannotExtract;
   char own[layout::kPathBufferSize] = {};
-  const uint32_t own_length = platform::ModuleFilePath(own, sizeof(own));
+  if (program_path == nullptr) {
+    const uint32_t own_length = platform::ModuleFilePath(own, sizeof(own));
+    if (own_length == 0 || own_length >= sizeof(own)) return false;
+    program_path = own;
+  }
   platform::File package;
-  if (own_length == 0 || own_length >= sizeof(own) ||
-      !package.Open(own, platform::kAccessRead, platform::kShareRead,
+  if (!package.Open(program_path, platform::kAccessRead, platform::kShareRead,
                     platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
     return false;
   }
@@ -107,7 +110,9 @@ bool CopyOwnPayload(const char** message) {
 
 }  // namespace
 
-bool ExtractPayload(const char* argument) {
+bool ExtractPayload(const char* argument) { return ExtractPayloadFrom(argument, nullptr); }
+
+bool ExtractPayloadFrom(const char* argument, const char* program_path) {
   ui::Host& host = ui::CurrentHost();
   ui::Window status = host.CreateModeless(ui::kDialogStatus, nullptr);
   host.CenterOnScreen(status);
@@ -124,7 +129,7 @@ bool ExtractPayload(const char* argument) {
   const bool own_file = argument == nullptr || argument[0] == '\0';
   if (own_file) {
     const char* message = nullptr;
-    if (!CopyOwnPayload(&message)) return fail(message);
+    if (!CopyOwnPayload(program_path, &message)) return fail(message);
   }
 
   work.DestroyAccess();

@@ -8,4 +8,8 @@ namespace gp {
 // own file. True on success; otherwise the message has been shown.
 bool ExtractPayload(const char* argument);
 
+// The same, with the package executable named by program_path instead of the running
+// program's own file (null: the program's own file).
+bool ExtractPayloadFrom(const char* argument, const char* program_path);
+
 }  // namespace gp

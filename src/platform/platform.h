@@ -171,6 +171,11 @@ bool Cp932ToUtf16(std::string_view cp932, std::u16string* out);
 bool Utf16ToCp932(std::u16string_view text, std::string* out);
 bool Cp932ToUtf8(std::string_view cp932, std::string* out);
 bool Utf8ToCp932(std::string_view utf8, std::string* out);
+// Lenient conversion for compound-file element names: every character that has no UTF-16 form
+// (a lone lead byte left by a split at a 0x5C trail byte, an unassigned code) becomes U+30FB,
+// the replacement of code page 932. The stub and the generator both name elements this way.
+std::u16string Cp932ToUtf16Lenient(std::string_view cp932);
+inline constexpr char16_t kCp932Replacement = u'\u30FB';
 // Convenience for messages: unconvertible bytes come out as '?'.
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
 

@@ -36,6 +36,11 @@ struct GroupCell {
 };
 
 struct PackageTables {
+  PackageTables() = default;
+  PackageTables(const PackageTables&) = delete;
+  PackageTables& operator=(const PackageTables&) = delete;
+  ~PackageTables() { Reset(); }
+
   // The whole header block; the tables point into it.
   std::unique_ptr<uint8_t[]> header_block;
   uint32_t header_length = 0;

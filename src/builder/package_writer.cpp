@@ -1,0 +1,209 @@
+#include "builder/package_writer.h"
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace gp::builder {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ProgramPathOf(const fs::path& host) {
+  const std::u8string u = host.u8string();
+  std::string program;
+  if (!platform::HostToProgramPath(std::string(u.begin(), u.end()), &program)) return {};
+  return program;
+}
+
+// Splits a docfile path at every backslash byte, as the program's storage access does.
+std::vector<std::string> SplitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\') {
+      parts.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
+bool CopyFileBytes(std::ifstream& in, std::ofstream& out, uint64_t* copied) {
+  std::vector<char> buffer(1 << 20);
+  *copied = 0;
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const std::streamsize n = in.gcount();
+    if (n <= 0) break;
+    out.write(buffer.data(), n);
+    if (!out) return false;
+    *copied += static_cast<uint64_t>(n);
+  }
+  return !in.bad();
+}
+
+// A temporary file beside the output, removed when the object goes away.
+struct ScratchFile {
+  explicit ScratchFile(fs::path p) : path(std::move(p)) {}
+  ~ScratchFile() {
+    std::error_code ec;
+    fs::remove(path, ec);
+  }
+  fs::path path;
+};
+
+}  // namespace
+
+DocfileStream StreamFromBytes(std::string path, std::vector<uint8_t> bytes) {
+  auto data = std::make_shared<std::vector<uint8_t>>(std::move(bytes));
+  DocfileStream s;
+  s.path = std::move(path);
+  s.size = data->size();
+  s.source = [data](uint64_t offset, uint8_t* out, size_t size) {
+    if (offset > data->size() || size > data->size() - offset) return false;
+    std::copy(data->begin() + static_cast<std::ptrdiff_t>(offset),
+              data->begin() + static_cast<std::ptrdiff_t>(offset + size), out);
+    return true;
+  };
+  return s;
+}
+
+DocfileStream StreamFromFile(std::string path, const fs::path& file) {
+  DocfileStream s;
+  s.path = std::move(path);
+  std::error_code ec;
+  s.size = fs::file_size(file, ec);
+  if (ec) s.size = 0;
+  auto stream = std::make_shared<std::ifstream>();
+  s.source = [file, stream](uint64_t offset, uint8_t* out, size_t size) {
+    if (!stream->is_open()) stream->open(file, std::ios::binary);
+    stream->clear();
+    stream->seekg(static_cast<std::streamoff>(offset));
+    stream->read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
+    return static_cast<size_t>(stream->gcount()) == size;
+  };
+  return s;
+}
+
+std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
+  cfb::CompoundFileWriter writer(3);
+  std::map<std::string, int> storages;  // storage path -> id
+  auto add = [&](const DocfileStream& stream) -> std::string {
+    const std::vector<std::string> parts = SplitPath(stream.path);
+    int parent = cfb::CompoundFileWriter::kRoot;
+    std::string prefix;
+    for (size_t i = 0; i < parts.size(); ++i) {
+      std::u16string name;
+      name = platform::Cp932ToUtf16Lenient(parts[i]);
+      if (parts[i].empty()) {
+        return "the docfile path '" + platform::Cp932ToUtf8Lossy(stream.path) +
+               "' has an empty or invalid component";
+      }
+      if (i + 1 == parts.size()) {
+        const cfb::Status status = writer.AddStream(parent, name, stream.size, stream.source);
+        if (status != cfb::Status::kOk) {
+          return "cannot add the stream '" + platform::Cp932ToUtf8Lossy(stream.path) +
+                 "': " + cfb::StatusName(status);
+        }
+        break;
+      }
+      prefix += parts[i] + '\\';
+      auto it = storages.find(prefix);
+      if (it == storages.end()) {
+        int id = 0;
+        const cfb::Status status = writer.AddStorage(parent, name, &id);
+        if (status != cfb::Status::kOk) {
+          return "cannot add the storage '" + platform::Cp932ToUtf8Lossy(prefix) +
+                 "': " + cfb::StatusName(status);
+        }
+        it = storages.emplace(prefix, id).first;
+      }
+      parent = it->second;
+    }
+    return std::string();
+  };
+
+  std::string error = CheckOptionsTexts(spec.options);
+  if (!error.empty()) return error;
+  if (!(error = add(StreamFromBytes(kOptionsStreamPath, WriteOptionsStream(spec.options))))
+           .empty()) {
+    return error;
+  }
+  for (const DocfileStream& stream : spec.streams) {
+    if (!(error = add(stream)).empty()) return error;
+  }
+  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  if (!file) return "cannot create " + out.string();
+  const cfb::Status status = writer.Write([&](const uint8_t* data, size_t size) {
+    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    return static_cast<bool>(file);
+  });
+  file.close();
+  if (status != cfb::Status::kOk) {
+    return std::string("cannot write the work docfile: ") + cfb::StatusName(status);
+  }
+  if (!file) return "cannot write " + out.string();
+  return std::string();
+}
+
+std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSizes* sizes) {
+  PackageSizes local;
+  PackageSizes& s = sizes ? *sizes : local;
+  s = PackageSizes();
+  std::string error = CheckHeader(spec.header);
+  if (!error.empty()) return error;
+
+  ScratchFile docfile(fs::path(out).concat(".docfile.tmp"));
+  ScratchFile payload(fs::path(out).concat(".payload.tmp"));
+  if (!(error = WriteWorkDocfile(spec, docfile.path)).empty()) return error;
+  std::error_code ec;
+  s.docfile = fs::file_size(docfile.path, ec);
+
+  fs::path payload_path = docfile.path;
+  if (spec.payload == PayloadForm::kCompressed) {
+    const std::string in = ProgramPathOf(docfile.path);
+    const std::string to = ProgramPathOf(payload.path);
+    if (in.empty() || to.empty() ||
+        !WritePayloadFromFile(in.c_str(), to.c_str(), spec.payload_options)) {
+      return "cannot compress the work docfile into " + payload.path.string();
+    }
+    payload_path = payload.path;
+  }
+  s.payload = fs::file_size(payload_path, ec);
+  if (s.payload > 0xFFFFFFFFull) return "the payload is larger than 4 GiB";
+
+  const std::vector<uint8_t> header = WriteHeader(spec.header);
+  s.header = header.size();
+  std::ofstream file(out, std::ios::binary | std::ios::trunc);
+  if (!file) return "cannot create " + out.string();
+  uint64_t copied = 0;
+  if (spec.layout == PackageLayout::kExecutable) {
+    std::ifstream stub(spec.stub, std::ios::binary);
+    if (!stub) return "cannot read the program image " + spec.stub.string();
+    if (!CopyFileBytes(stub, file, &copied)) return "cannot write " + out.string();
+    s.program = copied;
+  }
+  std::ifstream in(payload_path, std::ios::binary);
+  if (!in || !CopyFileBytes(in, file, &copied) || copied != s.payload) {
+    return "cannot write " + out.string();
+  }
+  file.write(reinterpret_cast<const char*>(header.data()),
+             static_cast<std::streamsize>(header.size()));
+  const std::vector<uint8_t> trailer =
+      spec.layout == PackageLayout::kExecutable
+          ? ExecutableTrailer(static_cast<uint32_t>(s.payload), static_cast<uint32_t>(header.size()))
+          : DataFileTrailer(static_cast<uint32_t>(header.size()));
+  file.write(reinterpret_cast<const char*>(trailer.data()),
+             static_cast<std::streamsize>(trailer.size()));
+  file.close();
+  if (!file) return "cannot write " + out.string();
+  s.total = s.program + s.payload + s.header + trailer.size();
+  return std::string();
+}
+
+}  // namespace gp::builder

@@ -1,0 +1,15 @@
+// The verbs of the genpatch command. Each takes its arguments (after the verb) and returns the
+// exit code; errors are thrown as CliError.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace gp::cli {
+
+using Args = std::vector<std::string>;
+
+int InfoCommand(const Args& args);
+int ExtractCommand(const Args& args);
+
+}  // namespace gp::cli

@@ -1,0 +1,50 @@
+// genpatch: the command line for package authors and administrators.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "cli/cli_error.h"
+#include "cli/commands.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: genpatch VERB [ARGUMENTS]\n"
+    "\n"
+    "Makes and inspects self-applying differential update packages.\n"
+    "\n"
+    "verbs:\n"
+    "  info PACKAGE [--json]     show the header, texts, generations and work docfile\n"
+    "  extract PACKAGE OUT       write the work docfile\n"
+    "\n"
+    "genpatch VERB --help shows the options and exit codes of a verb.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    gp::platform::WriteStdout(kUsage);
+    return args.empty() ? gp::cli::kExitUsage : gp::cli::kExitOk;
+  }
+  if (args[0] == "--version") {
+    gp::platform::WriteStdout("genpatch 0.1.0\n");
+    return gp::cli::kExitOk;
+  }
+  const std::string verb = args[0];
+  args.erase(args.begin());
+  try {
+    if (verb == "info") return gp::cli::InfoCommand(args);
+    if (verb == "extract") return gp::cli::ExtractCommand(args);
+    gp::platform::WriteStderr("genpatch: unknown verb '" + verb + "'\n\n" + kUsage);
+    return gp::cli::kExitUsage;
+  } catch (const gp::cli::CliError& e) {
+    gp::platform::WriteStderr(std::string("genpatch ") + verb + ": " + e.what() + "\n");
+    return e.exit_code();
+  } catch (const std::exception& e) {
+    gp::platform::WriteStderr(std::string("genpatch ") + verb + ": " + e.what() + "\n");
+    return gp::cli::kExitFailure;
+  }
+}

@@ -1,0 +1,50 @@
+// Reading a package as the genpatch command does: either layout (told apart by its trailer),
+// its header, and its work docfile.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace gp::cli {
+
+struct PackageFile {
+  std::filesystem::path path;
+  bool executable = false;  // program image + payload + header + 21-byte trailer
+  uint64_t file_size = 0;
+  uint64_t payload_offset = 0;
+  uint64_t payload_length = 0;
+  uint64_t header_offset = 0;
+  std::vector<uint8_t> header;
+};
+
+// Reads the trailer and the header. A package executable and a package data file are told
+// apart by which reading of the trailer gives a header that loads. Throws CliError.
+PackageFile OpenPackage(const std::filesystem::path& path);
+
+// Loads the header into the program's package tables (gp::Package()).
+void LoadTables(const PackageFile& package);
+
+// Writes the package's work docfile to out (expanding a compressed payload). Throws CliError
+// when the payload is not valid.
+void ExtractWorkDocfile(const PackageFile& package, const std::filesystem::path& out);
+
+struct DocfileEntry {
+  std::string path;  // backslash path, code page 932
+  bool storage = false;
+  uint64_t size = 0;
+};
+
+// Every storage and stream of a compound file, depth first. Throws CliError.
+std::vector<DocfileEntry> ListDocfile(const std::filesystem::path& docfile, int* version);
+// The bytes of one stream (backslash path, code page 932). Throws CliError.
+std::vector<uint8_t> ReadDocfileStream(const std::filesystem::path& docfile,
+                                       const std::string& path);
+
+// A program path (code page 932) for a host path; throws CliError when there is none.
+std::string ProgramPath(const std::filesystem::path& host);
+// Code page 932 to UTF-8 for printing.
+std::string Utf8(const std::string& cp932);
+
+}  // namespace gp::cli

@@ -1,0 +1,102 @@
+// genpatch info and extract on packages written by the package writer.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "builder/package_writer.h"
+#include "run_process.h"
+#include "support/test_support.h"
+
+namespace gp {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliInfoTest : public ::testing::Test {
+ protected:
+  test::ProcessResult Genpatch(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {GP_GENPATCH_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return test::RunProcess(argv, {{"GENPATCH_TEMP_DIR", temp_.path().string()},
+                                   {"TMPDIR", temp_.path().string()}});
+  }
+
+  builder::PackageSpec Spec() {
+    builder::PackageSpec spec;
+    spec.header.caption = test::Cp932("表示テスト");
+    spec.header.comment = "comment";
+    spec.header.default_folder = "C:\\App";
+    spec.header.folder_choice = 1;
+    spec.header.file_removal = 1;
+    spec.header.group_count = 1;
+    spec.header.generations = {{test::Cp932("1世代"), "first", {{"data", "dc", "C:\\Data"}}},
+                               {test::Cp932("2世代"), "", {}}};
+    spec.options = builder::DefaultOptionsTexts();
+    spec.streams.push_back(builder::StreamFromBytes("1\\list.dat", {0, 0}));
+    spec.streams.push_back(builder::StreamFromBytes(test::Cp932("1\\_\\ソフト.dif"),
+                                                    std::vector<uint8_t>(5000, 'x')));
+    spec.stub = dir_ / "stub.bin";
+    test::WriteBytes(spec.stub, std::vector<uint8_t>(1234, 0));
+    return spec;
+  }
+
+  test::TempDir temp_;
+  test::TempDir dir_;
+};
+
+TEST_F(CliInfoTest, InfoShowsWhatTheWriterWrote) {
+  for (auto layout : {builder::PackageLayout::kExecutable, builder::PackageLayout::kDataFile}) {
+    builder::PackageSpec spec = Spec();
+    spec.layout = layout;
+    ASSERT_EQ(builder::WritePackage(spec, dir_ / "p.bin"), "");
+    const auto r = Genpatch({"info", (dir_ / "p.bin").string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    const bool exe = layout == builder::PackageLayout::kExecutable;
+    EXPECT_NE(r.out.find(exe ? "layout:         package executable"
+                             : "layout:         package data file"),
+              std::string::npos)
+        << r.out;
+    for (const char* expected :
+         {"file-removal=on backup=off folder-choice=on version-check=on restart=off",
+          "caption:        表示テスト", "0. 1世代  -- first", "group data -> C:\\Data  -- dc",
+          "1. 2世代", "failure text: 差分を実行出来ません。", "0\\DiffOption2.dat  ",
+          // ソ ends in a 0x5C byte, which splits docfile paths: the writer names the storage
+          // before it by the lone lead byte's replacement character.
+          "1\\_\\・\\フト.dif  5000", "1\\list.dat  2"}) {
+      EXPECT_NE(r.out.find(expected), std::string::npos) << expected << "\n" << r.out;
+    }
+    const auto j = Genpatch({"info", "--json", (dir_ / "p.bin").string()});
+    EXPECT_EQ(j.exit_code, 0);
+    EXPECT_NE(j.out.find("\"folder\":\"C:\\\\Data\""), std::string::npos) << j.out;
+    EXPECT_NE(j.out.find(exe ? "\"layout\":\"executable\"" : "\"layout\":\"data-file\""),
+              std::string::npos);
+  }
+  EXPECT_TRUE(fs::is_empty(temp_.path())) << "no scratch file is left";
+}
+
+TEST_F(CliInfoTest, ExtractWritesTheWorkDocfileAndRefusesNonPackages) {
+  builder::PackageSpec spec = Spec();
+  ASSERT_EQ(builder::WritePackage(spec, dir_ / "p.exe"), "");
+  ASSERT_EQ(builder::WriteWorkDocfile(spec, dir_ / "expected.cfb"), "");
+  const auto r = Genpatch({"extract", (dir_ / "p.exe").string(), (dir_ / "out.cfb").string()});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(test::ReadBytes(dir_ / "out.cfb"), test::ReadBytes(dir_ / "expected.cfb"));
+
+  test::WriteBytes(dir_ / "junk.bin", std::vector<uint8_t>(100, 'j'));
+  const auto bad = Genpatch({"extract", (dir_ / "junk.bin").string(), (dir_ / "x").string()});
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("not a package"), std::string::npos) << bad.err;
+  const auto usage = Genpatch({"extract", (dir_ / "p.exe").string()});
+  EXPECT_EQ(usage.exit_code, 2);
+
+  // A package whose compressed payload is damaged: the header is shown, the payload refused.
+  auto bytes = test::ReadBytes(dir_ / "p.exe");
+  for (size_t i = 1234 + 60; i < 1234 + 120; ++i) bytes[i] = 0xFF;
+  test::WriteBytes(dir_ / "damaged.exe", bytes);
+  const auto damaged = Genpatch({"info", (dir_ / "damaged.exe").string()});
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.out.find("work docfile:   not valid"), std::string::npos) << damaged.out;
+}
+
+}  // namespace
+}  // namespace gp
