@@ -11,5 +11,7 @@ using Args = std::vector<std::string>;
 
 int InfoCommand(const Args& args);
 int ExtractCommand(const Args& args);
+int CheckCommand(const Args& args);
+int ApplyCommand(const Args& args);
 
 }  // namespace gp::cli

@@ -18,6 +18,8 @@ constexpr char kUsage[] =
     "verbs:\n"
     "  info PACKAGE [--json]     show the header, texts, generations and work docfile\n"
     "  extract PACKAGE OUT       write the work docfile\n"
+    "  check PACKAGE [--dest DIR]        tell which generation is installed\n"
+    "  apply PACKAGE [--dest DIR] ...    run the update unattended\n"
     "\n"
     "genpatch VERB --help shows the options and exit codes of a verb.\n";
 
@@ -38,6 +40,8 @@ int main(int argc, char** argv) {
   try {
     if (verb == "info") return gp::cli::InfoCommand(args);
     if (verb == "extract") return gp::cli::ExtractCommand(args);
+    if (verb == "check") return gp::cli::CheckCommand(args);
+    if (verb == "apply") return gp::cli::ApplyCommand(args);
     gp::platform::WriteStderr("genpatch: unknown verb '" + verb + "'\n\n" + kUsage);
     return gp::cli::kExitUsage;
   } catch (const gp::cli::CliError& e) {

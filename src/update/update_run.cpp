@@ -1,9 +1,381 @@
 #include "update/update_run.h"
 
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "base/texts.h"
+#include "platform/platform.h"
+#include "storage/docfile_access.h"
+#include "storage/file_helpers.h"
+#include "storage/folder_journal.h"
+#include "storage/path_text.h"
+#include "storage/work_docfile.h"
+#include "update/detection.h"
+#include "update/entry_path.h"
+#include "update/file_list.h"
+#include "update/file_operations.h"
+#include "update/package_tables.h"
+#include "update/run_state.h"
+
 namespace gp {
 
-// The update run is not built yet: the roads reach this point and return without changing
-// anything and without reporting success (the run-completed flag stays 0).
-void RunUpdate(ui::Window) {}
+namespace {
+
+// Stage suffixes are ".new" and a list number of at most three digits.
+constexpr int kMaxLists = 999;
+constexpr size_t kSuffixSize = 8;
+// The largest list the format can describe: 32,767 entries of 12 + 4 x 255 bytes.
+constexpr int32_t kMaxListBytes = 2 + 32767 * (12 + 4 * 255);
+constexpr char kBackupSuffix[] = ".old";
+
+const char* Caption() { return Package().Text(kSlotMessageCaption); }
+
+void ShowText(const char* text) {
+  ui::CurrentHost().MessageBox(nullptr, text, Caption(), ui::kMbOk);
+}
+
+void ShowFailureText() { ShowText(Package().Text(kSlotFailureText)); }
+
+void FormatSuffix(int k, char* out) { std::snprintf(out, kSuffixSize, ".new%d", k); }
+
+// buffer (kEntryPathBufferSize bytes) += suffix; false when the result would not fit.
+bool AppendSuffix(char* buffer, const char* suffix) {
+  const size_t have = std::strlen(buffer);
+  const size_t add = std::strlen(suffix);
+  if (have + add >= kEntryPathBufferSize) return false;
+  std::memcpy(buffer + have, suffix, add + 1);
+  return true;
+}
+
+// The disk path of one side of an entry into out; false when the path cannot be built.
+bool EntryPath(int generation, const char* data_path, const char* name, char* out) {
+  if (data_path[0] == '\0' || name[0] == '\0') return false;
+  std::memset(out, 0, kEntryPathBufferSize);
+  std::strncpy(out, data_path, kEntryPathBufferSize - 1);
+  return ResolveEntryPath(generation, out, name);
+}
+
+std::string WithSuffix(const char* path, const char* suffix) { return std::string(path) + suffix; }
+
+void SetWait() { ui::CurrentHost().SetWaitCursor(); }
+void SetArrow() { ui::CurrentHost().SetArrowCursor(); }
+
+// Every list the run needs is there: checked before anything on disk changes.
+bool ListsPresent(int generations) {
+  DocfileAccess* access = WorkDocfile().access;
+  if (access == nullptr) return false;
+  for (int k = 1; k < generations; ++k) {
+    char path[kListPathBufferSize];
+    FormatListPath(k, path);
+    if (access->StreamSize(path) < static_cast<int32_t>(kListCountSize)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadWholeList(int k, std::vector<uint8_t>* block) {
+  DocfileAccess* access = WorkDocfile().access;
+  block->clear();
+  if (access == nullptr) return false;
+  char path[kListPathBufferSize];
+  FormatListPath(k, path);
+  const int32_t size = access->StreamSize(path);
+  if (size < 0 || size > kMaxListBytes) return false;
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (!access->OpenStreamByPath(path)) return false;
+  const uint32_t got = access->Read(bytes.data(), static_cast<uint32_t>(size));
+  access->CloseStream();
+  if (got != static_cast<uint32_t>(size)) return false;
+  *block = std::move(bytes);
+  return true;
+}
+
+void RunUpdate(ui::Window owner) {
+  ui::Host& host = ui::CurrentHost();
+  PackageTables& package = Package();
+  RunState& run = Run();
+  const int generations = package.generations ? package.generation_count : 0;
+
+  // 1. The additional group folders of every generation.
+  if (package.group_count != 0 && package.groups) {
+    for (int g = 0; g < generations; ++g) {
+      for (int j = 0; j < package.generations[g].entry_count; ++j) {
+        const GroupCell* cell = package.Cell(g, j);
+        if (cell == nullptr || cell->folder == nullptr || std::strlen(cell->folder) < 3) {
+          ShowText(texts::kTextInvalidGroupPath);
+          run.outcome = RunOutcome::kInvalidGroupFolder;
+          return;
+        }
+      }
+    }
+  }
+  // A package without a list, with more lists than stage suffixes can number, or with a list
+  // missing cannot be run: refused before anything on disk changes.
+  if (generations < 2 || generations - 1 > kMaxLists || !ListsPresent(generations)) {
+    ShowFailureText();
+    run.outcome = RunOutcome::kRefused;
+    return;
+  }
+  const int last = generations - 1;
+
+  // 2. Detection.
+  ui::Window status = host.CreateModeless(ui::kDialogStatus, owner);
+  host.CenterOnScreen(status);
+  host.Show(status);
+  host.SetItemText(status, ui::kStatusText, texts::kTextCheckingVersion);
+  host.Paint(status);
+  SetWait();
+
+  if (package.VersionCheck() && IsLatestInstalled()) {
+    if (package.FileRemoval()) DeleteRemovedFiles(last);
+    SetArrow();
+    host.Destroy(status);
+    ShowText(package.Text(kSlotUpToDateText));
+    run.outcome = RunOutcome::kUpToDate;
+    return;
+  }
+  int first = 1;
+  if (package.VersionCheck()) {
+    first = FindInstalledGeneration();
+    if (first == 0) {
+      SetArrow();
+      host.Destroy(status);
+      ShowText(texts::kTextNoInstalledVersion);
+      run.outcome = RunOutcome::kNoInstalledVersion;
+      return;
+    }
+  }
+  SetArrow();
+  host.Destroy(status);
+
+  // 3. The passes.
+  ui::Window progress = host.CreateModeless(ui::kDialogProgress, owner);
+  host.CenterOnScreen(progress);
+  host.Show(progress);
+  char previous[kSuffixSize] = "";
+  char current[kSuffixSize];
+  FormatSuffix(first, current);
+  if (!ApplyList(progress, first, previous, current)) {
+    host.Destroy(progress);
+    run.outcome = RunOutcome::kFailed;
+    return;
+  }
+  for (int k = first + 1; k <= last; ++k) {
+    FormatSuffix(k - 1, previous);
+    FormatSuffix(k, current);
+    if (!ApplyList(progress, k, previous, current)) {
+      host.Destroy(progress);
+      run.outcome = RunOutcome::kFailed;
+      return;
+    }
+  }
+
+  // 4. The commit.
+  SetWait();
+  CommitUpdate(first, last, current);
+  SetArrow();
+  host.Destroy(progress);
+
+  // 5. The end.
+  ShowText(run.in_use ? package.Text(kSlotFailureText) : package.Text(kSlotCompletionText));
+  run.run_completed = 1;
+  run.outcome = run.in_use ? RunOutcome::kCompletedInUse : RunOutcome::kCompleted;
+}
+
+bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
+               const char* current_suffix) {
+  ui::Host& host = ui::CurrentHost();
+  PackageTables& package = Package();
+  RunState& run = Run();
+
+  std::vector<uint8_t> block;
+  FileListWalker walker;
+  bool result = ReadWholeList(k, &block) && walker.Begin(block.data(), block.size());
+  if (!result) ShowFailureText();
+
+  if (result) {
+    char step[2 * kListStringBufferSize + 8];
+    std::snprintf(step, sizeof(step), texts::kTextStepFormat, package.generations[k - 1].name,
+                  package.generations[k].name);
+    host.SetItemText(dialog, ui::kProgressStep, step);
+    host.SetProgressPosition(dialog, ui::kProgressBar, 0);
+    host.Paint(dialog);
+  }
+
+  const uint32_t count = result ? walker.count() : 0;
+  ListEntry entry;
+  for (uint32_t i = 1; result && i <= count; ++i) {
+    char counter[64];
+    std::snprintf(counter, sizeof(counter), texts::kTextFileCounterFormat, static_cast<int>(i),
+                  static_cast<int>(count));
+    host.SetItemText(dialog, ui::kProgressCounter, counter);
+    host.SetProgressPosition(dialog, ui::kProgressBar, static_cast<int>(100 * i / count));
+    host.Paint(dialog);
+
+    if (!walker.Next(&entry)) {  // the list ends inside its entries
+      ShowFailureText();
+      result = false;
+      break;
+    }
+    char old_path[kEntryPathBufferSize] = {};
+    char stage_path[kEntryPathBufferSize] = {};
+    bool old_resolved = false;
+    if (entry.old_name[0] != '\0') {
+      if (!EntryPath(k - 1, entry.old_data_path, entry.old_name, old_path) ||
+          (previous_suffix[0] != '\0' && !AppendSuffix(old_path, previous_suffix))) {
+        ShowFailureText();
+        result = false;
+        break;
+      }
+      old_resolved = true;
+    }
+    if (entry.new_crc != 0) {
+      // The step leaves a file: it must name where, inside its folder.
+      if (!EntryPath(k, entry.new_data_path, entry.new_name, stage_path) ||
+          !AppendSuffix(stage_path, current_suffix)) {
+        ShowFailureText();
+        result = false;
+        break;
+      }
+      if (!ApplyFileEntry(old_path, entry.new_data_path, stage_path, entry.old_crc)) {
+        result = false;
+        break;
+      }
+    } else if (package.FileRemoval() && old_resolved && FileExists(old_path)) {
+      run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+      if (run.last_check_failed == 0) {
+        ForceDeleteFile(old_path);
+        RemoveFolderIfEmpty(old_path);
+      }
+    }
+  }
+  block.clear();
+  SetWait();
+  if (previous_suffix[0] != '\0') DeleteStageFiles(k - 1, previous_suffix);
+  if (!result) DeleteStageFiles(k, current_suffix);
+  SetArrow();
+  return result;
+}
+
+void DeleteStageFiles(int k, const char* suffix) {
+  std::vector<uint8_t> block;
+  FileListWalker walker;
+  if (!ReadWholeList(k, &block) || !walker.Begin(block.data(), block.size())) return;
+  ListEntry entry;
+  char path[kEntryPathBufferSize];
+  while (walker.Next(&entry)) {
+    if (!EntryPath(k, entry.new_data_path, entry.new_name, path)) continue;
+    if (!AppendSuffix(path, suffix)) continue;
+    if (FileExists(path)) ForceDeleteFile(path);
+  }
+}
+
+void CommitUpdate(int s, int last, const char* suffix) {
+  PackageTables& package = Package();
+  RunState& run = Run();
+  std::vector<uint8_t> block;
+  FileListWalker walker;
+  ListEntry entry;
+  char old_path[kEntryPathBufferSize];
+  char new_path[kEntryPathBufferSize];
+
+  // Retire the old files of the first list.
+  if (ReadWholeList(s, &block) && walker.Begin(block.data(), block.size())) {
+    while (walker.Next(&entry)) {
+      if (entry.old_data_path[0] == '\0' || entry.new_data_path[0] == '\0') continue;
+      if (!EntryPath(s - 1, entry.old_data_path, entry.old_name, old_path) ||
+          !EntryPath(s, entry.new_data_path, entry.new_name, new_path)) {
+        continue;
+      }
+      if (!FileExists(old_path)) continue;
+      if (package.Backup()) {
+        if (ComparePathsNoCase(old_path, new_path) != 0) continue;
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+        if (run.last_check_failed == 0) {
+          platform::RenameFile(old_path, WithSuffix(old_path, kBackupSuffix).c_str());
+        }
+      } else {
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+        if (run.last_check_failed == 0) {
+          ForceDeleteFile(old_path);
+          RemoveFolderIfEmpty(old_path);
+        }
+      }
+    }
+  }
+
+  // Put the new files of the last list in place.
+  if (!ReadWholeList(last, &block) || !walker.Begin(block.data(), block.size())) return;
+  char target[kEntryPathBufferSize];
+  while (walker.Next(&entry)) {
+    if (entry.new_name[0] == '\0') continue;
+    if (!EntryPath(last, entry.new_data_path, entry.new_name, target)) continue;
+    const std::string stage = WithSuffix(target, suffix);
+    const std::string backup = WithSuffix(target, kBackupSuffix);
+    if (FileExists(target)) {
+      if (FileExists(backup.c_str())) {
+        ForceDeleteFile(target);
+      } else {
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(target));
+        if (run.last_check_failed == 0) platform::RenameFile(target, backup.c_str());
+      }
+    }
+    run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(target));
+    if (run.last_check_failed == 0) {
+      platform::RenameFile(stage.c_str(), target);
+    } else {
+      ForceDeleteFile(stage.c_str());  // the new version of a file that stays in use is dropped
+    }
+  }
+}
+
+void DeleteRemovedFiles(int last) {
+  std::vector<uint8_t> block;
+  FileListWalker walker;
+  if (!ReadWholeList(last, &block) || !walker.Begin(block.data(), block.size())) return;
+  ListEntry entry;
+  char path[kEntryPathBufferSize];
+  while (walker.Next(&entry)) {
+    if (entry.new_name[0] != '\0') continue;
+    if (!EntryPath(last - 1, entry.old_data_path, entry.old_name, path)) continue;
+    if (FileExists(path)) ForceDeleteFile(path);
+  }
+}
+
+int CheckFileAccess(const char* path) {
+  RunState& run = Run();
+  if (!platform::PathExists(path)) return 0;
+  for (;;) {
+    if (platform::CanOpenExclusiveForWrite(path)) return 0;
+    if (run.last_check_failed != 0) break;
+    std::string text = "'";
+    text += path;
+    text += "'";
+    text += texts::kTextInUseTail;
+    const int answer = ui::CurrentHost().MessageBox(nullptr, text.c_str(), Caption(),
+                                                    ui::kMbRetryCancel | ui::kMbIconStop);
+    if (answer != ui::kIdRetry) break;
+  }
+  run.in_use = 1;
+  return 1;
+}
+
+void RemoveFolderIfEmpty(const char* path) {
+  if (path == nullptr) return;
+  const char* slash = FindLastBackslash(path);
+  if (slash == nullptr || slash == path) return;
+  const std::string folder(path, slash);
+  // A bare drive ("C:") names the drive's current directory, not a folder of ours.
+  if (folder.size() == 2 && folder[1] == ':') return;
+  RemoveEmptyFolders(folder.c_str());
+}
 
 }  // namespace gp

@@ -1,6 +1,13 @@
-// The update run: detection, one pass per list into stage files, the commit, the final
-// message.
+// The update run: it checks the additional group folders, detects the installed generation,
+// applies the lists from there to the newest one, each pass writing every new or changed file
+// as a stage file (the target's path followed by ".new" and the list number) built from the
+// previous pass's stage file or the installed file, then commits: old files are deleted or
+// kept as ".old" backups, stage files take their targets' names, and files that another
+// program holds keep their old version. A progress dialog shows the passes.
 #pragma once
+
+#include <cstdint>
+#include <vector>
 
 #include "ui/host.h"
 
@@ -8,5 +15,24 @@ namespace gp {
 
 // Runs the whole update with the given owner window (null: none).
 void RunUpdate(ui::Window owner);
+
+// Applies list k into stage files with the current suffix, building from the previous pass's
+// stage files (previous suffix) or, when that is empty, the installed files. True when every
+// entry was applied.
+bool ApplyList(ui::Window dialog, int k, const char* previous_suffix, const char* current_suffix);
+// Deletes the stage files of list k that carry the suffix.
+void DeleteStageFiles(int k, const char* suffix);
+// Retires the old files of list s and moves the stage files of list last into place.
+void CommitUpdate(int s, int last, const char* suffix);
+// Deletes the files that the last list removes (used when the newest generation is installed).
+void DeleteRemovedFiles(int last);
+// 0 when the file does not exist or can be opened for exclusive writing; 1 when it stays in
+// use (after the user's Cancel, or at once when the previous check also ended "in use").
+int CheckFileAccess(const char* path);
+// After a file was deleted: removes its folder and the folders below it that are empty.
+void RemoveFolderIfEmpty(const char* path);
+
+// Reads list k whole into block. False when the stream is missing or cannot be read.
+bool ReadWholeList(int k, std::vector<uint8_t>* block);
 
 }  // namespace gp

@@ -1,0 +1,44 @@
+// Sets up the package program's own state for a package named on the command line, so that
+// check and apply run the same detection and update as the program does.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/package_file.h"
+#include "ui/console_host.h"
+
+namespace gp::cli {
+
+struct SessionOptions {
+  std::filesystem::path package;
+  std::optional<std::filesystem::path> destination;  // default: the current directory
+  // --group NAME=DIR (every generation's group of that name) or GENERATION/NAME=DIR.
+  std::vector<std::string> groups;
+  std::optional<std::filesystem::path> windows_folder;
+  std::optional<std::filesystem::path> system_folder;
+  std::optional<std::string> answers;
+};
+
+// Parses the options shared by check and apply; returns false for an argument it does not
+// know (left in *rest).
+bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, SessionOptions* options);
+
+class UpdateSession {
+ public:
+  // Installs a console host that answers unattended.
+  UpdateSession();
+  ~UpdateSession();
+
+  // Loads the package's header, extracts its payload into the work docfile and sets the
+  // destination, group, Windows and system folders. The program's own messages go to stderr;
+  // throws CliError when the package cannot be used.
+  void Open(const SessionOptions& options);
+
+ private:
+  ui::ConsoleHost host_;
+};
+
+}  // namespace gp::cli
