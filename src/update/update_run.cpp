@@ -38,7 +38,13 @@ void ShowText(const char* text) {
 
 void ShowFailureText() { ShowText(Package().Text(kSlotFailureText)); }
 
-void FormatSuffix(int k, char* out) { std::snprintf(out, kSuffixSize, ".new%d", k); }
+// ".new" and the list number (at most three digits, checked before the passes start).
+void FormatSuffix(int k, char* out) {
+  char text[24];
+  std::snprintf(text, sizeof(text), ".new%d", k);
+  std::memcpy(out, text, kSuffixSize - 1);
+  out[kSuffixSize - 1] = '\0';
+}
 
 // buffer (kEntryPathBufferSize bytes) += suffix; false when the result would not fit.
 bool AppendSuffix(char* buffer, const char* suffix) {
@@ -53,7 +59,8 @@ bool AppendSuffix(char* buffer, const char* suffix) {
 bool EntryPath(int generation, const char* data_path, const char* name, char* out) {
   if (data_path[0] == '\0' || name[0] == '\0') return false;
   std::memset(out, 0, kEntryPathBufferSize);
-  std::strncpy(out, data_path, kEntryPathBufferSize - 1);
+  const size_t length = strnlen(data_path, kEntryPathBufferSize - 1);
+  std::memcpy(out, data_path, length);
   return ResolveEntryPath(generation, out, name);
 }
 

@@ -381,3 +381,19 @@ TEST_F(UpdateRunTest, EntryThatWouldLeaveItsFolderIsNotWritten) {
 
 }  // namespace
 }  // namespace gp
+
+namespace gp {
+namespace {
+
+// ソ and 表 end in a 0x5C byte: the docfile path splits there, the disk path keeps them whole.
+TEST_F(UpdateRunTest, FoldersWithBackslashTrailBytesReachTheirFolder) {
+  TestPackage package(2);
+  package.spec.header.version_check = 0;
+  package.Add(1, test::Cp932("ソフト\\表示\\能力.txt"), B("japanese names"));
+  RunPackage(package);
+  EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
+  EXPECT_EQ(test::ReadBytes(app_ / "ソフト/表示/能力.txt"), B("japanese names"));
+}
+
+}  // namespace
+}  // namespace gp

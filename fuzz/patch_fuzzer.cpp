@@ -1,0 +1,85 @@
+// Diff files from a package, applied to a small old file: every command is bounded by the
+// diff and the old file, and the rebuilt file never grows beyond what the diff can express.
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/crc32.h"
+#include "platform/platform.h"
+#include "ui/host.h"
+#include "ui/scripted_host.h"
+#include "update/file_operations.h"
+#include "update/package_tables.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kOldSize = 256;
+
+struct Scratch {
+  fs::path folder;
+  std::string old_path, diff_path, target_path;
+  fs::path target_host;
+  uint32_t old_crc = 0;
+  bool ready = false;
+  gp::ui::ScriptedHost host;
+
+  Scratch() {
+    std::random_device seed;
+    folder = fs::temp_directory_path() / ("gp-patch-fuzz-" + std::to_string(seed()));
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec) return;
+    std::vector<uint8_t> old(kOldSize);
+    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3);
+    std::ofstream(folder / "old.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(old.data()), static_cast<std::streamsize>(old.size()));
+    old_crc = gp::Crc32Update(0, old.data(), static_cast<int64_t>(old.size()));
+    target_host = folder / "target.bin";
+    ready = gp::platform::HostToProgramPath((folder / "old.bin").string(), &old_path) &&
+            gp::platform::HostToProgramPath((folder / "diff.bin").string(), &diff_path) &&
+            gp::platform::HostToProgramPath(target_host.string(), &target_path);
+    gp::ui::SetHost(&host);
+  }
+  ~Scratch() {
+    gp::ui::SetHost(nullptr);
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+  }
+};
+
+Scratch& TheScratch() {
+  static Scratch scratch;
+  return scratch;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 64 * 1024) return 0;
+  Scratch& scratch = TheScratch();
+  if (!scratch.ready) return 0;
+  gp::PackageTables& p = gp::Package();
+  p.Reset();
+  if (!gp::AllocateTextBuffers()) return 0;
+  p.option_words[(0x14 - 0x04) / 4] = 1;  // version check
+  {
+    std::ofstream diff(fs::path(scratch.folder / "diff.bin"), std::ios::binary | std::ios::trunc);
+    diff.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  }
+  const bool ok = gp::PatchFile(scratch.old_path.c_str(), scratch.target_path.c_str(),
+                                scratch.old_crc, scratch.diff_path.c_str());
+  // Each command of n diff bytes adds at most n - 2 bytes (a literal run), or copies from the
+  // old file: a short copy (6 bytes) or a long copy (10 bytes) of at most the old file's size.
+  std::error_code ec;
+  const uintmax_t written = fs::file_size(scratch.target_host, ec);
+  if (ok && !ec && written > size + (size / 6 + 1) * kOldSize) __builtin_trap();
+  fs::remove(scratch.target_host, ec);
+  p.Reset();
+  return 0;
+}

@@ -1,0 +1,31 @@
+// Writes file lists ("%d\list.dat"): a u16 entry count, then per entry the old and the new
+// checksum (u32 each) and four strings, each a length byte and that many code page 932 bytes
+// (old data path, new data path, old name, new name). Strings are stored without a terminator.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace gp::builder {
+
+struct ListEntrySpec {
+  uint32_t old_crc = 0;  // 0: the step has no old file
+  uint32_t new_crc = 0;  // 0: the step leaves no file
+  std::string old_data_path;
+  std::string new_data_path;
+  std::string old_name;
+  std::string new_name;
+};
+
+inline constexpr size_t kListMaxEntryCount = 32767;
+inline constexpr size_t kListMaxStringBytes = 255;
+
+// Checks the limits of the format: at most 32,767 entries, strings of at most 255 bytes. Returns
+// an empty text when the entries fit, else what is wrong.
+std::string CheckList(const std::vector<ListEntrySpec>& entries);
+
+// The list stream. The entries must pass CheckList.
+std::vector<uint8_t> WriteList(const std::vector<ListEntrySpec>& entries);
+
+}  // namespace gp::builder

@@ -1,0 +1,507 @@
+#include "update/file_operations.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/byte_reader.h"
+#include "base/endian.h"
+#include "base/texts.h"
+#include "codec/crc32.h"
+#include "platform/platform.h"
+#include "storage/docfile_access.h"
+#include "storage/file_helpers.h"
+#include "storage/folder_journal.h"
+#include "storage/path_text.h"
+#include "storage/work_docfile.h"
+#include "ui/host.h"
+#include "update/entry_path.h"
+#include "update/package_tables.h"
+
+namespace gp {
+
+namespace {
+
+// The temporary folder and the saved current directory are queried into 256-byte buffers; the
+// deepest existing folder into 260 bytes.
+constexpr uint32_t kQueryBufferSize = 256;
+constexpr uint32_t kFolderBufferSize = 260;
+// The diff is read ahead, and the rebuilt file written behind, through buffers of this size,
+// so that the many small commands of a diff do not each cost a system call.
+constexpr size_t kPatchStreamBufferSize = 64 * 1024;
+
+using Bytes = std::unique_ptr<uint8_t[]>;
+
+Bytes Allocate(size_t size) { return Bytes(new (std::nothrow) uint8_t[size]); }
+
+void ShowMessage(const char* text) {
+  const char* caption = Package().Text(kSlotMessageCaption);
+  ui::CurrentHost().MessageBox(nullptr, text ? text : "", caption ? caption : "", ui::kMbOk);
+}
+
+void ShowFailure() { ShowMessage(Package().Text(kSlotFailureText)); }
+void ShowDiskFull() { ShowMessage(texts::kTextDiskFull); }
+void ShowMissingFile() { ShowMessage(Package().Text(kSlotMissingFileText)); }
+
+// Reads exactly size bytes; a failed or short read is a failure.
+bool ReadExact(platform::File& file, void* out, uint32_t size) {
+  uint32_t done = 0;
+  return file.Read(out, size, &done) && done == size;
+}
+
+// Writes size bytes; false when the file took fewer.
+bool WriteAll(platform::File& file, const void* data, uint32_t size) {
+  if (size == 0) return true;
+  uint32_t done = 0;
+  return file.Write(data, size, &done) && done == size;
+}
+
+struct StreamHeader {
+  platform::LocalTime time;
+  uint32_t attributes = 0;
+};
+
+StreamHeader DecodeHeader(const uint8_t* bytes) {
+  StreamHeader header;
+  header.time.year = LoadU16(bytes + kStreamYearOffset);
+  header.time.month = bytes[kStreamMonthOffset];
+  header.time.day = bytes[kStreamDayOffset];
+  header.time.hour = bytes[kStreamHourOffset];
+  header.time.minute = bytes[kStreamMinuteOffset];
+  header.time.second = bytes[kStreamSecondOffset];
+  header.time.millisecond = bytes[kStreamMillisecondOffset];
+  header.attributes = LoadU32(bytes + kStreamAttributesOffset);
+  return header;
+}
+
+// Sets the last-write time through the open handle. A date that the calendar rejects keeps the
+// file's current time; false only when a valid time cannot be set.
+bool StampTime(platform::File& file, const platform::LocalTime& time) {
+  if (!platform::File::ValidLocalTime(time)) return true;
+  return file.SetLastWriteTime(time);
+}
+
+// Reads a file front to back through a read-ahead buffer.
+class ReadAhead {
+ public:
+  ReadAhead(platform::File& file, uint8_t* buffer, size_t capacity)
+      : file_(file), buffer_(buffer), capacity_(capacity) {}
+
+  // Exactly size bytes into out; false on a failed or short read.
+  bool Read(void* out, size_t size) {
+    auto* dest = static_cast<uint8_t*>(out);
+    while (size > 0) {
+      if (begin_ == end_) {
+        if (size >= capacity_) return ReadExact(file_, dest, static_cast<uint32_t>(size));
+        uint32_t done = 0;
+        if (!file_.Read(buffer_, static_cast<uint32_t>(capacity_), &done) || done == 0) {
+          return false;
+        }
+        begin_ = 0;
+        end_ = done;
+      }
+      const size_t take = std::min(size, end_ - begin_);
+      std::memcpy(dest, buffer_ + begin_, take);
+      begin_ += take;
+      dest += take;
+      size -= take;
+    }
+    return true;
+  }
+
+ private:
+  platform::File& file_;
+  uint8_t* buffer_;
+  size_t capacity_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+// Writes a file front to back through a write-behind buffer. A write that the file does not
+// take whole fails, when it is passed on.
+class WriteBehind {
+ public:
+  WriteBehind(platform::File& file, uint8_t* buffer, size_t capacity)
+      : file_(file), buffer_(buffer), capacity_(capacity) {}
+
+  bool Write(const void* data, size_t size) {
+    if (size > capacity_ - used_ && !Flush()) return false;
+    if (size >= capacity_) return WriteAll(file_, data, static_cast<uint32_t>(size));
+    if (size != 0) std::memcpy(buffer_ + used_, data, size);
+    used_ += size;
+    return true;
+  }
+  bool Flush() {
+    const bool ok = WriteAll(file_, buffer_, static_cast<uint32_t>(used_));
+    used_ = 0;
+    return ok;
+  }
+
+ private:
+  platform::File& file_;
+  uint8_t* buffer_;
+  size_t capacity_;
+  size_t used_ = 0;
+};
+
+// The commands of a diff after its header. consumed counts the diff's bytes taken so far;
+// the diff ends exactly where its last command ends.
+class PatchCommands {
+ public:
+  PatchCommands(ReadAhead& diff, uint64_t diff_size, platform::File& old_file, uint64_t old_size,
+                WriteBehind& target, uint8_t* transfer)
+      : diff_(diff),
+        diff_size_(diff_size),
+        old_(old_file),
+        old_size_(old_size),
+        target_(target),
+        transfer_(transfer) {}
+
+  bool Run() {
+    uint64_t consumed = kStreamHeaderSize;
+    while (consumed < diff_size_) {
+      uint8_t word_bytes[2];
+      if (!Take(&consumed, 2) || !diff_.Read(word_bytes, 2)) return false;
+      const uint16_t word = LoadU16(word_bytes);
+      if (word < kLiteralRunLimit) {
+        if (!Take(&consumed, word) || !diff_.Read(transfer_, word) ||
+            !target_.Write(transfer_, word)) {
+          return false;
+        }
+      } else if (word == kLongCopyWord) {
+        uint8_t operands[kLongCopyOperandsSize];
+        if (!Take(&consumed, sizeof operands) || !diff_.Read(operands, sizeof operands) ||
+            !CopyOld(LoadU32(operands), LoadU32(operands + 4))) {
+          return false;
+        }
+      } else {
+        uint8_t operands[kShortCopyOperandsSize];
+        if (!Take(&consumed, sizeof operands) || !diff_.Read(operands, sizeof operands) ||
+            !CopyOld(LoadU32(operands), static_cast<uint32_t>(word - kLongCopyWord))) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  // Counts size more bytes of the diff; false when they would run past its end.
+  bool Take(uint64_t* consumed, uint64_t size) {
+    if (size > diff_size_ - *consumed) return false;
+    *consumed += size;
+    return true;
+  }
+
+  // Appends old[offset, offset + length) in pieces of at most the transfer buffer's size. A
+  // range that reaches past the old file fails.
+  bool CopyOld(uint32_t offset, uint32_t length) {
+    if (offset > old_size_ || length > old_size_ - offset) return false;
+    if (length == 0) return true;
+    if (offset != old_position_) {
+      if (!old_.Seek(offset, platform::Origin::kBegin)) return false;
+      old_position_ = offset;
+    }
+    uint32_t remaining = length;
+    while (remaining > 0) {
+      const uint32_t piece = remaining < kTransferBufferSize ? remaining : kTransferBufferSize;
+      if (!ReadExact(old_, transfer_, piece) || !target_.Write(transfer_, piece)) return false;
+      old_position_ += piece;
+      remaining -= piece;
+    }
+    return true;
+  }
+
+  ReadAhead& diff_;
+  uint64_t diff_size_;
+  platform::File& old_;
+  uint64_t old_size_;
+  uint64_t old_position_ = 0;
+  WriteBehind& target_;
+  uint8_t* transfer_;
+};
+
+// The components of a folder path, cut at every backslash that is not the second byte of a
+// double-byte character. Each component is given with its start in the text.
+struct Component {
+  size_t start;
+  std::string name;
+};
+
+std::vector<Component> SplitFolders(std::string_view text) {
+  std::vector<Component> parts;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (platform::IsCp932LeadByte(static_cast<uint8_t>(text[i])) && i + 1 < text.size()) {
+      ++i;
+      continue;
+    }
+    if (text[i] == '\\') {
+      parts.push_back({start, std::string(text.substr(start, i - start))});
+      start = i + 1;
+    }
+  }
+  parts.push_back({start, std::string(text.substr(start))});
+  return parts;
+}
+
+}  // namespace
+
+bool ApplyFileEntry(const char* old_path, const char* stream_path, const char* target_path,
+                    uint32_t expected_crc) {
+  char folder[kQueryBufferSize];
+  const uint32_t folder_length = platform::TempFolder(folder, sizeof folder);
+  char temp_path[kFolderBufferSize];
+  if (folder_length == 0 || folder_length >= sizeof folder ||
+      platform::MakeTempFileName(folder, "tmp", 0, temp_path) == 0) {
+    ShowFailure();
+    return false;
+  }
+
+  bool result = false;
+  if (ExtractStreamToFile(stream_path, temp_path)) {
+    const size_t target_length =
+        target_path ? BoundedLength(target_path, kEntryPathBufferSize) : kEntryPathBufferSize;
+    const size_t old_length = old_path ? BoundedLength(old_path, kEntryPathBufferSize) : 0;
+    const size_t separators = target_path ? CountBackslashes(target_path) : 0;
+    if (target_length >= kEntryPathBufferSize || old_length >= kEntryPathBufferSize ||
+        separators == 0) {
+      ShowFailure();
+    } else {
+      bool folders_ready = true;
+      if (separators > 1) {
+        // Everything before the last backslash; a file directly in a drive's root folder needs
+        // no folder.
+        const char* last = FindLastBackslash(target_path);
+        const std::string folder_path(target_path, static_cast<size_t>(last - target_path));
+        folders_ready = CreateFolderPath(folder_path.c_str());
+        if (!folders_ready) ShowFailure();
+      }
+      if (folders_ready) {
+        result = expected_crc == 0 ? WriteWholeFile(target_path, temp_path)
+                                   : PatchFile(old_path, target_path, expected_crc, temp_path);
+      }
+    }
+  }
+  ForceDeleteFile(temp_path);
+  return result;
+}
+
+bool ExtractStreamToFile(const char* stream_path, const char* file_path) {
+  platform::File file;
+  if (!file.Open(file_path, platform::kAccessWrite, platform::kShareWrite,
+                 platform::Disposition::kCreateAlways)) {
+    ShowDiskFull();
+    return false;
+  }
+  DocfileAccess* access = WorkDocfile().access;
+  const int32_t size = access && stream_path ? access->StreamSize(stream_path) : -1;
+  if (size < 0 || !access->OpenStreamByPath(stream_path)) {
+    ShowFailure();
+    return false;
+  }
+  Bytes buffer = Allocate(kStreamCopyBufferSize);
+  if (!buffer) {
+    access->CloseStream();
+    ShowFailure();
+    return false;
+  }
+  uint32_t remaining = static_cast<uint32_t>(size);
+  while (remaining > 0) {
+    const uint32_t piece = remaining < kStreamCopyBufferSize ? remaining : kStreamCopyBufferSize;
+    if (access->Read(buffer.get(), piece) != piece) {
+      // The stream ended before its size.
+      file.Close();
+      access->CloseStream();
+      ShowFailure();
+      return false;
+    }
+    if (!WriteAll(file, buffer.get(), piece)) {
+      file.Close();
+      access->CloseStream();
+      ShowDiskFull();
+      return false;
+    }
+    remaining -= piece;
+  }
+  file.Close();
+  access->CloseStream();
+  return true;
+}
+
+bool WriteWholeFile(const char* target_path, const char* source_path) {
+  platform::File source;
+  uint64_t size = 0;
+  Bytes buffer = Allocate(kTransferBufferSize);
+  if (!buffer ||
+      !source.Open(source_path, platform::kAccessRead, platform::kShareRead,
+                   platform::Disposition::kOpenExisting) ||
+      !source.Size(&size)) {
+    ShowFailure();
+    return false;
+  }
+  platform::File target;
+  if (!target.Open(target_path, platform::kAccessWrite, platform::kShareWrite,
+                   platform::Disposition::kCreateAlways)) {
+    ShowFailure();
+    return false;
+  }
+  uint8_t header_bytes[kStreamHeaderSize];
+  if (!ReadExact(source, header_bytes, kStreamHeaderSize)) {
+    ShowFailure();
+    return false;
+  }
+  const StreamHeader header = DecodeHeader(header_bytes);
+  uint64_t position = kStreamHeaderSize;
+  while (position < size) {
+    uint8_t length_bytes[2];
+    if (size - position < 2 || !ReadExact(source, length_bytes, 2)) {
+      ShowFailure();
+      return false;
+    }
+    const uint16_t length = LoadU16(length_bytes);
+    // A block must fit the transfer buffer and the stream.
+    if (length > kTransferBufferSize || length > size - position - 2 ||
+        !ReadExact(source, buffer.get(), length)) {
+      ShowFailure();
+      return false;
+    }
+    if (!WriteAll(target, buffer.get(), length)) {
+      source.Close();
+      buffer.reset();
+      target.Close();
+      ShowDiskFull();
+      return false;
+    }
+    position += 2u + length;
+  }
+  source.Close();
+  buffer.reset();
+  if (!StampTime(target, header.time)) {
+    ShowFailure();
+    return false;
+  }
+  target.Close();
+  platform::WriteAttributes(target_path, header.attributes);
+  return true;
+}
+
+bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_crc,
+               const char* diff_path) {
+  const bool version_check = Package().VersionCheck();
+  if (!FileExists(old_path)) {
+    if (!version_check) return true;
+    ShowMissingFile();
+    return false;
+  }
+  if (FileCrc32(old_path) != expected_crc) {
+    if (!version_check) {
+      platform::CopyFileReplace(old_path, target_path);
+      return true;
+    }
+    ShowFailure();
+    return false;
+  }
+  platform::File old_file;
+  uint64_t old_size = 0;
+  if (!old_file.Open(old_path, platform::kAccessRead, platform::kShareRead,
+                     platform::Disposition::kOpenExisting) ||
+      !old_file.Size(&old_size)) {
+    ShowFailure();
+    return false;
+  }
+  platform::File target;
+  if (!target.Open(target_path, platform::kAccessWrite, platform::kShareWrite,
+                   platform::Disposition::kCreateAlways)) {
+    ShowFailure();
+    return false;
+  }
+  platform::File diff;
+  uint64_t diff_size = 0;
+  Bytes transfer = Allocate(kTransferBufferSize);
+  Bytes read_ahead = Allocate(kPatchStreamBufferSize);
+  Bytes write_behind = Allocate(kPatchStreamBufferSize);
+  if (!transfer || !read_ahead || !write_behind ||
+      !diff.Open(diff_path, platform::kAccessRead, platform::kShareRead,
+                 platform::Disposition::kOpenExisting) ||
+      !diff.Size(&diff_size)) {
+    ShowFailure();
+    return false;
+  }
+  ReadAhead diff_reader(diff, read_ahead.get(), kPatchStreamBufferSize);
+  WriteBehind target_writer(target, write_behind.get(), kPatchStreamBufferSize);
+
+  uint8_t header_bytes[kStreamHeaderSize];
+  if (diff_size < kStreamHeaderSize || !diff_reader.Read(header_bytes, kStreamHeaderSize)) {
+    ShowFailure();
+    return false;
+  }
+  const StreamHeader header = DecodeHeader(header_bytes);
+  PatchCommands commands(diff_reader, diff_size, old_file, old_size, target_writer, transfer.get());
+  bool good = commands.Run();
+  if (!target_writer.Flush()) good = false;
+  old_file.Close();
+  diff.Close();
+  transfer.reset();
+
+  if (good && StampTime(target, header.time)) {
+    target.Close();
+    platform::WriteAttributes(target_path, header.attributes);
+    return true;
+  }
+  ShowFailure();
+  return false;
+}
+
+bool CreateFolderPath(const char* folder_path) {
+  if (folder_path == nullptr) return false;
+  char saved[kQueryBufferSize];
+  const uint32_t saved_length = platform::CurrentFolder(saved, sizeof saved);
+  if (saved_length == 0 || saved_length >= sizeof saved) return false;
+
+  const char* rest = folder_path;
+  if (rest[0] != '\0' && rest[1] == ':') {
+    const std::string root(rest, BoundedLength(rest, 3));
+    if (!platform::ChangeFolder(root.c_str())) {
+      platform::ChangeFolder(saved);
+      return false;
+    }
+    rest += root.size();
+  }
+  const std::string text(rest);
+  if (text.empty()) {
+    platform::ChangeFolder(saved);
+    return false;
+  }
+
+  bool result = true;
+  const std::vector<Component> parts = SplitFolders(text);
+  size_t first_missing = 0;
+  while (first_missing < parts.size() &&
+         platform::ChangeFolder(parts[first_missing].name.c_str())) {
+    ++first_missing;
+  }
+  if (first_missing < parts.size()) {
+    char deepest[kFolderBufferSize];
+    const uint32_t deepest_length = platform::CurrentFolder(deepest, sizeof deepest);
+    if (deepest_length != 0 && deepest_length < sizeof deepest) {
+      AppendFolderJournal(deepest);
+      AppendFolderJournal(text.c_str() + parts[first_missing].start);
+    }
+    for (size_t i = first_missing; i < parts.size(); ++i) {
+      const char* name = parts[i].name.c_str();
+      if (!platform::MakeFolder(name) || !platform::ChangeFolder(name)) {
+        result = false;
+        break;
+      }
+    }
+  }
+  platform::ChangeFolder(saved);
+  return result;
+}
+
+}  // namespace gp
