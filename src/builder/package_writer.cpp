@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "cfb/entry_names.h"
 #include "platform/platform.h"
 
 namespace gp::builder {
@@ -92,11 +93,14 @@ DocfileStream StreamFromFile(std::string path, const fs::path& file) {
 
 std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
   cfb::CompoundFileWriter writer(3);
-  std::map<std::string, int> storages;  // storage path -> id
+  // Storage path -> id. Keyed by the element names as the compound file compares them, so that
+  // two code page 932 paths that name the same storage (a lone lead byte left by a split at a
+  // 0x5C trail byte becomes U+30FB; case does not count) share it.
+  std::map<std::u16string, int> storages;
   auto add = [&](const DocfileStream& stream) -> std::string {
     const std::vector<std::string> parts = SplitPath(stream.path);
     int parent = cfb::CompoundFileWriter::kRoot;
-    std::string prefix;
+    std::u16string prefix;
     for (size_t i = 0; i < parts.size(); ++i) {
       std::u16string name;
       name = platform::Cp932ToUtf16Lenient(parts[i]);
@@ -112,13 +116,14 @@ std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
         }
         break;
       }
-      prefix += parts[i] + '\\';
+      for (char16_t unit : name) prefix += cfb::UpperCaseUnit(unit);
+      prefix += u'\\';
       auto it = storages.find(prefix);
       if (it == storages.end()) {
         int id = 0;
         const cfb::Status status = writer.AddStorage(parent, name, &id);
         if (status != cfb::Status::kOk) {
-          return "cannot add the storage '" + platform::Cp932ToUtf8Lossy(prefix) +
+          return "cannot add the storage '" + platform::Cp932ToUtf8Lossy(parts[i]) +
                  "': " + cfb::StatusName(status);
         }
         it = storages.emplace(prefix, id).first;

@@ -9,6 +9,7 @@ namespace gp::cli {
 
 using Args = std::vector<std::string>;
 
+int BuildCommand(const Args& args);
 int InfoCommand(const Args& args);
 int ExtractCommand(const Args& args);
 int CheckCommand(const Args& args);

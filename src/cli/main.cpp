@@ -16,6 +16,7 @@ constexpr char kUsage[] =
     "Makes and inspects self-applying differential update packages.\n"
     "\n"
     "verbs:\n"
+    "  build -o OUT RELEASE_DIR...       make a package from release folders (or --project)\n"
     "  info PACKAGE [--json]     show the header, texts, generations and work docfile\n"
     "  extract PACKAGE OUT       write the work docfile\n"
     "  check PACKAGE [--dest DIR]        tell which generation is installed\n"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   const std::string verb = args[0];
   args.erase(args.begin());
   try {
+    if (verb == "build") return gp::cli::BuildCommand(args);
     if (verb == "info") return gp::cli::InfoCommand(args);
     if (verb == "extract") return gp::cli::ExtractCommand(args);
     if (verb == "check") return gp::cli::CheckCommand(args);

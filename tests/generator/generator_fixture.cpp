@@ -1,0 +1,137 @@
+#include "generator_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "app/extraction.h"
+#include "app/package_loader.h"
+#include "app/program.h"
+#include "platform/platform.h"
+#include "storage/folder_journal.h"
+#include "storage/work_docfile.h"
+#include "update/package_tables.h"
+#include "update/update_run.h"
+
+namespace gp::test {
+
+namespace fs = std::filesystem;
+
+void WriteRelease(const fs::path& root, const Files& files) {
+  fs::create_directories(root);
+  for (const auto& [relative, content] : files) {
+    const fs::path path = root / PathFromUtf8(relative);
+    fs::create_directories(path.parent_path());
+    WriteBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
+    using namespace std::chrono;
+    fs::last_write_time(path, file_clock::from_sys(sys_seconds{sys_days{year{2020} / 1 / 15}} + seconds{36000}));
+  }
+}
+
+Files ReadRelease(const fs::path& root) {
+  Files files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    const std::vector<uint8_t> bytes = ReadBytes(entry.path());
+    const std::u8string relative = entry.path().lexically_relative(root).generic_u8string();
+    files[std::string(relative.begin(), relative.end())] =
+        std::string(bytes.begin(), bytes.end());
+  }
+  return files;
+}
+
+void ExpectSameFiles(const Files& actual, const Files& expected) {
+  for (const auto& [path, content] : expected) {
+    const auto it = actual.find(path);
+    if (it == actual.end()) {
+      ADD_FAILURE() << "missing: " << path;
+    } else if (it->second != content) {
+      ADD_FAILURE() << "different content (" << it->second.size() << " bytes, expected "
+                    << content.size() << "): " << path;
+    }
+  }
+  for (const auto& [path, content] : actual) {
+    if (expected.count(path) == 0) ADD_FAILURE() << "unexpected: " << path;
+  }
+}
+
+bool StreamBytes(const builder::GeneratedPackage& package, const std::string& path,
+                 std::vector<uint8_t>* bytes) {
+  for (const builder::DocfileStream& s : package.spec.streams) {
+    if (s.path != path) continue;
+    bytes->assign(s.size, 0);
+    return s.size == 0 || s.source(0, bytes->data(), bytes->size());
+  }
+  return false;
+}
+
+std::vector<Entry> ReadList(const builder::GeneratedPackage& package, int k) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(StreamBytes(package, std::to_string(k) + "\\list.dat", &bytes)) << "list " << k;
+  std::vector<Entry> out;
+  FileListWalker walker;
+  if (!walker.Begin(bytes.data(), bytes.size())) {
+    ADD_FAILURE() << "list " << k << " is cut short";
+    return out;
+  }
+  ListEntry e;
+  while (walker.Next(&e)) {
+    out.push_back({e.old_crc, e.new_crc, Utf8(e.old_data_path), Utf8(e.new_data_path),
+                   Utf8(e.old_name), Utf8(e.new_name)});
+  }
+  EXPECT_FALSE(walker.failed());
+  EXPECT_EQ(out.size(), walker.count());
+  return out;
+}
+
+const Entry* FindEntry(const std::vector<Entry>& list, const std::string& name) {
+  for (const Entry& e : list) {
+    if (e.new_name == name || (e.new_name.empty() && e.old_name == name)) return &e;
+  }
+  return nullptr;
+}
+
+RunResult RunPackage(const fs::path& package, const fs::path& destination,
+                     const std::map<std::string, fs::path>& groups) {
+  ResetProgramState();
+  ScriptedUi ui;
+  TempFolderScope temp;
+  RunResult result;
+  const std::string program = ProgramPath(package);
+  if (!LoadPackageHeader(program.c_str()) || !ExtractPayload(program.c_str())) {
+    ADD_FAILURE() << "the package does not load";
+  } else {
+    PackageTables& p = Package();
+    const std::string dest = ProgramPath(destination);
+    std::snprintf(p.destination_folder.get(), 260, "%s", dest.c_str());
+    for (int g = 0; g < p.generation_count; ++g) {
+      for (int j = 0; j < p.group_count; ++j) {
+        GroupCell* cell = p.Cell(g, j);
+        if (cell == nullptr || cell->name == nullptr || cell->folder == nullptr) continue;
+        const auto it = groups.find(Utf8(cell->name));
+        if (it != groups.end()) std::snprintf(cell->folder, 260, "%s", ProgramPath(it->second).c_str());
+      }
+    }
+    RunUpdate(nullptr);
+    result.outcome = Run().outcome;
+  }
+  result.transcript = ui.Transcript();
+  ReleasePackageTables();
+  if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
+  ReplayFolderJournal();
+  ResetProgramState();
+  return result;
+}
+
+fs::path WriteDataFile(const builder::GeneratorInput& input, const TempDir& dir,
+                       const std::string& name) {
+  builder::GeneratedPackage package = builder::GeneratePackage(input, dir / (name + ".diffs"));
+  package.spec.layout = builder::PackageLayout::kDataFile;
+  const fs::path out = dir / name;
+  const std::string error = builder::WritePackage(package.spec, out);
+  EXPECT_EQ(error, "");
+  return out;
+}
+
+}  // namespace gp::test
