@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs every Debian package that the builds, tests, fuzz targets and benchmarks need.
 # Idempotent: packages already present are not fetched again.
+# With --linux, only what the Linux build of genpatch and its package program needs.
 set -euo pipefail
 
+linux_packages=(build-essential cmake ninja-build pkg-config libtomlplusplus-dev locales)
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
@@ -13,6 +15,8 @@ packages=(
   ncompress xdelta3 bsdiff
   locales util-linux passwd
 )
+
+if [ "${1:-}" = "--linux" ]; then packages=("${linux_packages[@]}"); fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -36,6 +40,8 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
   as_root locale-gen >/dev/null
 fi
+
+[ "${1:-}" = "--linux" ] && { echo "deps: ready (Linux build)"; exit 0; }
 
 # An unprivileged user for read-only tests: root ignores permission bits, and Wine maps the
 # read-only attribute to them.

@@ -208,6 +208,11 @@ std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSi
   file.close();
   if (!file) return "cannot write " + out.string();
   s.total = s.program + s.payload + s.header + trailer.size();
+  if (spec.layout == PackageLayout::kExecutable) {
+    // A package executable is a program: it can be run where the host keeps such a bit.
+    fs::permissions(out, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
+                    fs::perm_options::add, ec);
+  }
   return std::string();
 }
 
