@@ -16,7 +16,15 @@ unset DISPLAY
 if [ ! -f "$prefix/system.reg" ]; then
   run env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init </dev/null >/dev/null 2>&1 || true
 fi
+# A server that is already running ignores a new persistence setting: this prefix's own
+# server (and any program left in it) is ended first. Then one server stays for the whole test
+# run (up to GP_WINESERVER_LINGER seconds after its last program), so that each test program
+# does not pay for starting Wine's services again.
+run env WINEPREFIX="$prefix" wineserver -k 2>/dev/null || true
+run env WINEPREFIX="$prefix" wineserver -w 2>/dev/null || true
+run env WINEPREFIX="$prefix" wineserver -p"${GP_WINESERVER_LINGER:-600}" 2>/dev/null || true
 run env WINEPREFIX="$prefix" WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-run env WINEPREFIX="$prefix" wineserver -p 2>/dev/null || true
+# Started here with no output attached: services inherit the output of the program that
+# starts them, and would hold a test's pipe open.
 run env WINEPREFIX="$prefix" WINEDEBUG=-all wine wineboot </dev/null >/dev/null 2>&1 || true
 echo "wine prefix ready: $prefix"

@@ -1,0 +1,220 @@
+// Files on Windows: the wide file functions on paths converted from code page 932.
+#include "platform/platform.h"
+#include "platform/win32/windows_support.h"
+
+namespace gp::platform {
+
+using win32::WidePath;
+
+namespace {
+
+HANDLE AsHandle(intptr_t native) { return reinterpret_cast<HANDLE>(native); }
+
+DWORD CreationDisposition(Disposition d) {
+  switch (d) {
+    case Disposition::kCreateNew: return CREATE_NEW;
+    case Disposition::kCreateAlways: return CREATE_ALWAYS;
+    case Disposition::kOpenExisting: return OPEN_EXISTING;
+    case Disposition::kOpenAlways: return OPEN_ALWAYS;
+    case Disposition::kTruncateExisting: return TRUNCATE_EXISTING;
+  }
+  return OPEN_EXISTING;
+}
+
+DWORD HintFlags(Hint h) {
+  switch (h) {
+    case Hint::kNone: return 0;
+    case Hint::kRandomAccess: return FILE_FLAG_RANDOM_ACCESS;
+    case Hint::kSequentialScan: return FILE_FLAG_SEQUENTIAL_SCAN;
+  }
+  return 0;
+}
+
+// The attribute bits that CreateFile accepts for a new file.
+constexpr uint32_t kCreatableAttributes = kAttrReadOnly | kAttrHidden | kAttrSystem |
+                                          kAttrArchive | kAttrNormal;
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : native_(other.native_) { other.native_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = other.native_;
+    other.native_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(const char* path, uint32_t access, uint32_t share, Disposition disposition,
+                Hint hint, uint32_t attributes) {
+  Close();
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return false;
+  DWORD desired = 0;
+  if (access & kAccessRead) desired |= GENERIC_READ;
+  if (access & kAccessWrite) desired |= GENERIC_WRITE;
+  DWORD share_mode = 0;
+  if (share & kShareRead) share_mode |= FILE_SHARE_READ;
+  if (share & kShareWrite) share_mode |= FILE_SHARE_WRITE;
+  DWORD flags = attributes & kCreatableAttributes;
+  if (flags == 0) flags = FILE_ATTRIBUTE_NORMAL;
+  flags |= HintFlags(hint);
+  HANDLE h = CreateFileW(wide.c_str(), desired, share_mode, nullptr,
+                         CreationDisposition(disposition), flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  native_ = reinterpret_cast<intptr_t>(h);
+  return true;
+}
+
+bool File::IsOpen() const { return native_ != -1; }
+
+void File::Close() {
+  if (IsOpen()) CloseHandle(AsHandle(native_));
+  native_ = -1;
+}
+
+bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
+  DWORD n = 0;
+  const bool ok = IsOpen() && ReadFile(AsHandle(native_), buffer, size, &n, nullptr);
+  if (done) *done = ok ? n : 0;
+  return ok;
+}
+
+bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
+  DWORD n = 0;
+  const bool ok = IsOpen() && WriteFile(AsHandle(native_), buffer, size, &n, nullptr);
+  if (done) *done = ok ? n : 0;
+  return ok;
+}
+
+bool File::Seek(int64_t offset, Origin origin, uint64_t* position) {
+  if (!IsOpen()) return false;
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER result;
+  result.QuadPart = 0;
+  const DWORD method = origin == Origin::kBegin     ? FILE_BEGIN
+                       : origin == Origin::kCurrent ? FILE_CURRENT
+                                                    : FILE_END;
+  if (!SetFilePointerEx(AsHandle(native_), distance, &result, method)) return false;
+  if (position) *position = static_cast<uint64_t>(result.QuadPart);
+  return true;
+}
+
+bool File::Size(uint64_t* size) {
+  LARGE_INTEGER value;
+  if (!IsOpen() || !GetFileSizeEx(AsHandle(native_), &value)) return false;
+  *size = static_cast<uint64_t>(value.QuadPart);
+  return true;
+}
+
+namespace {
+
+SYSTEMTIME ToSystemTime(const LocalTime& t) {
+  SYSTEMTIME st{};
+  st.wYear = t.year;
+  st.wMonth = t.month;
+  st.wDayOfWeek = 0;  // ignored by the conversion
+  st.wDay = t.day;
+  st.wHour = t.hour;
+  st.wMinute = t.minute;
+  st.wSecond = t.second;
+  st.wMilliseconds = t.millisecond;
+  return st;
+}
+
+// The calendar of SystemTimeToFileTime on Windows, checked here as well because not every
+// implementation of it (Wine's) refuses a day past the end of its month.
+bool CalendarAccepts(const LocalTime& t) {
+  constexpr uint16_t kFirstYear = 1601;
+  constexpr uint16_t kLastYear = 30827;
+  if (t.year < kFirstYear || t.year > kLastYear || t.month < 1 || t.month > 12) return false;
+  static constexpr uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+  const unsigned days = kDays[t.month - 1] + (t.month == 2 && leap ? 1 : 0);
+  return t.day >= 1 && t.day <= days && t.hour < 24 && t.minute < 60 && t.second < 60 &&
+         t.millisecond < 1000;
+}
+
+}  // namespace
+
+bool File::ValidLocalTime(const LocalTime& local) {
+  if (!CalendarAccepts(local)) return false;
+  const SYSTEMTIME st = ToSystemTime(local);
+  FILETIME ft;
+  return SystemTimeToFileTime(&st, &ft) != FALSE;
+}
+
+bool File::SetLastWriteTime(const LocalTime& local) {
+  if (!CalendarAccepts(local)) return false;
+  const SYSTEMTIME st = ToSystemTime(local);
+  FILETIME local_ft;
+  FILETIME utc;
+  if (!SystemTimeToFileTime(&st, &local_ft)) return false;
+  if (!LocalFileTimeToFileTime(&local_ft, &utc)) return false;
+  return IsOpen() && SetFileTime(AsHandle(native_), nullptr, nullptr, &utc) != FALSE;
+}
+
+uint32_t ReadAttributes(const char* path) {
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return kInvalidAttributes;
+  return GetFileAttributesW(wide.c_str());
+}
+
+bool WriteAttributes(const char* path, uint32_t attributes) {
+  const std::wstring wide = WidePath(path);
+  return !wide.empty() && SetFileAttributesW(wide.c_str(), attributes) != FALSE;
+}
+
+bool RemoveFile(const char* path) {
+  const std::wstring wide = WidePath(path);
+  return !wide.empty() && DeleteFileW(wide.c_str()) != FALSE;
+}
+
+bool RenameFile(const char* from, const char* to) {
+  const std::wstring a = WidePath(from);
+  const std::wstring b = WidePath(to);
+  return !a.empty() && !b.empty() && MoveFileW(a.c_str(), b.c_str()) != FALSE;
+}
+
+bool CopyFileReplace(const char* from, const char* to) {
+  const std::wstring a = WidePath(from);
+  const std::wstring b = WidePath(to);
+  return !a.empty() && !b.empty() && CopyFileW(a.c_str(), b.c_str(), FALSE) != FALSE;
+}
+
+bool FindFirstExists(const char* path) {
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return false;
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(wide.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+bool PathExists(const char* path) {
+  // What the shell's test does: the attributes can be read, with no critical-error box for
+  // an empty drive.
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return false;
+  DWORD old_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS, &old_mode);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  SetThreadErrorMode(old_mode, nullptr);
+  return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool CanOpenExclusiveForWrite(const char* path) {
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return false;
+  win32::ScopedHandle h(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  return h.Valid();
+}
+
+}  // namespace gp::platform

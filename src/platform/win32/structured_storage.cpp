@@ -1,0 +1,140 @@
+// Structured storage on Windows: the compound files of ole32. Every open or create counts as
+// successful only on exactly S_OK with an object handed back.
+#include "platform/structured_storage.h"
+
+#include <string>
+
+#include "platform/win32/windows_support.h"
+
+#include <objbase.h>
+
+namespace gp::platform {
+
+namespace {
+
+// STGM_READWRITE | STGM_SHARE_EXCLUSIVE, and with STGM_CREATE for a new compound file.
+constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+static_assert(kOpenMode == 0x12 && kCreateMode == 0x1012);
+
+// COM is initialised once, on the first use, on the program's one thread.
+void EnsureCom() {
+  static const HRESULT result = CoInitialize(nullptr);
+  (void)result;
+}
+
+// An element name as the system takes it: null-terminated, so a name with a NUL in it is
+// refused rather than cut short.
+bool ElementName(std::u16string_view name, std::wstring* out) {
+  if (name.find(u'\0') != std::u16string_view::npos) return false;
+  out->assign(name.begin(), name.end());
+  return true;
+}
+
+class OleStream final : public StorageStream {
+ public:
+  explicit OleStream(IStream* stream) : stream_(stream) {}
+
+  void Read(void* buffer, uint32_t size, uint32_t* done) override {
+    ULONG n = 0;
+    stream_->Read(buffer, size, &n);
+    if (done) *done = n;
+  }
+
+  void Seek(int64_t offset, int origin, uint64_t* position) override {
+    LARGE_INTEGER move;
+    move.QuadPart = offset;
+    ULARGE_INTEGER now;
+    now.QuadPart = 0;
+    stream_->Seek(move, static_cast<DWORD>(origin), &now);
+    if (position) *position = now.QuadPart;
+  }
+
+  void Commit() override { stream_->Commit(STGC_OVERWRITE); }
+
+  void Release() override {
+    stream_->Release();
+    delete this;
+  }
+
+ private:
+  ~OleStream() override = default;
+  IStream* stream_;
+};
+
+class OleStorage final : public Storage {
+ public:
+  explicit OleStorage(IStorage* storage) : storage_(storage) {}
+
+  bool OpenStorage(std::u16string_view name, Storage** out) override {
+    *out = nullptr;
+    std::wstring wide;
+    if (!ElementName(name, &wide)) return false;
+    IStorage* child = nullptr;
+    const HRESULT hr = storage_->OpenStorage(wide.c_str(), nullptr, kOpenMode, nullptr, 0, &child);
+    if (hr != S_OK || child == nullptr) {
+      if (child) child->Release();
+      return false;
+    }
+    *out = new OleStorage(child);
+    return true;
+  }
+
+  bool OpenStream(std::u16string_view name, StorageStream** out) override {
+    *out = nullptr;
+    std::wstring wide;
+    if (!ElementName(name, &wide)) return false;
+    IStream* stream = nullptr;
+    const HRESULT hr = storage_->OpenStream(wide.c_str(), nullptr, kOpenMode, 0, &stream);
+    if (hr != S_OK || stream == nullptr) {
+      if (stream) stream->Release();
+      return false;
+    }
+    *out = new OleStream(stream);
+    return true;
+  }
+
+  void Commit() override { storage_->Commit(STGC_OVERWRITE); }
+
+  void Release() override {
+    storage_->Release();
+    delete this;
+  }
+
+ private:
+  ~OleStorage() override = default;
+  IStorage* storage_;
+};
+
+bool Finish(HRESULT hr, IStorage* storage, Storage** root) {
+  if (hr != S_OK || storage == nullptr) {
+    if (storage) storage->Release();
+    return false;
+  }
+  *root = new OleStorage(storage);
+  return true;
+}
+
+}  // namespace
+
+bool OpenCompoundFile(const char* path, Storage** root) {
+  *root = nullptr;
+  const std::wstring wide = win32::WidePath(path);
+  if (wide.empty()) return false;
+  EnsureCom();
+  IStorage* storage = nullptr;
+  const HRESULT hr = StgOpenStorage(wide.c_str(), nullptr, kOpenMode, nullptr, 0, &storage);
+  return Finish(hr, storage, root);
+}
+
+bool CreateCompoundFile(const char* path, Storage** root) {
+  *root = nullptr;
+  const std::wstring wide = win32::WidePath(path);
+  if (wide.empty()) return false;
+  EnsureCom();
+  IStorage* storage = nullptr;
+  const HRESULT hr = StgCreateDocfile(wide.c_str(), kCreateMode, 0, &storage);
+  return Finish(hr, storage, root);
+}
+
+}  // namespace gp::platform
