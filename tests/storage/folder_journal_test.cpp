@@ -127,6 +127,7 @@ TEST(FileHelpers, FileExistsTellsFilesFoldersAndNothing) {
 }
 
 TEST(FileHelpers, ForceDeleteFileRemovesReadOnlyHiddenSystemFiles) {
+  GP_SKIP_UNLESS_READ_ONLY_ENFORCED();
   test::TempDir root;
   test::WriteBytes(root / "locked.dat", {1, 2, 3});
   const std::string path = root.Program("locked.dat");

@@ -143,6 +143,19 @@ void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
+bool ReadOnlyEnforced() {
+  TempDir dir;
+  WriteBytes(dir / "probe.dat", {1});
+  const std::string path = dir.Program("probe.dat");
+  platform::WriteAttributes(path.c_str(), platform::kAttrReadOnly);
+  platform::File probe;
+  const bool writable = probe.Open(path.c_str(), platform::kAccessWrite, platform::kShareNone,
+                                   platform::Disposition::kOpenExisting);
+  probe.Close();
+  platform::WriteAttributes(path.c_str(), platform::kAttrNormal);
+  return !writable;
+}
+
 void ResetProgramState() {
   WorkDocfile().Reset();
   FolderJournal().Reset();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "ui/scripted_host.h"
 
 namespace gp::test {
@@ -68,6 +69,20 @@ std::string ProgramPath(const std::filesystem::path& host);
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// Whether the read-only attribute blocks writing here. Under Wine it is a permission bit that
+// root ignores: tests of it skip there, unless GP_REQUIRE_READONLY=1 (the run as an
+// unprivileged user), where an unenforced attribute is a failure.
+bool ReadOnlyEnforced();
+#define GP_SKIP_UNLESS_READ_ONLY_ENFORCED()                                              \
+  do {                                                                                   \
+    if (!::gp::test::ReadOnlyEnforced()) {                                               \
+      if (::gp::platform::GetEnvironment("GP_REQUIRE_READONLY") == "1") {                \
+        FAIL() << "the read-only attribute is not enforced for this user";              \
+      }                                                                                  \
+      GTEST_SKIP() << "the read-only attribute is not enforced here (Wine run by root)"; \
+    }                                                                                    \
+  } while (0)
 
 // Resets every process-wide table, flag and buffer of the program.
 void ResetProgramState();

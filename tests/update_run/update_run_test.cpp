@@ -315,6 +315,7 @@ TEST_F(UpdateRunTest, FilesInUseCancelledKeepOldVersionsAndAskOnce) {
 }
 
 TEST_F(UpdateRunTest, ReadOnlyTargetIsTreatedAsInUse) {
+  GP_SKIP_UNLESS_READ_ONLY_ENFORCED();
   TestPackage package(2);
   package.Change(1, "MAIN.EXE", kV0, kV1);
   Put("MAIN.EXE", kV0);
