@@ -86,21 +86,10 @@ Seeds PayloadSeeds() {
   return seeds;
 }
 
-void CheckOrWrite(const Seeds& seeds, const char* target) {
-  const fs::path folder = fs::path(GP_SOURCE_DIR) / "fuzz" / "corpus" / target;
-  const bool write = std::getenv("GP_WRITE_FUZZ_SEEDS") != nullptr;
-  if (write) fs::create_directories(folder);
-  for (const auto& [name, bytes] : seeds) {
-    const fs::path path = folder / ("seed_" + name);
-    if (write) test::WriteBytes(path, bytes);
-    ASSERT_TRUE(fs::exists(path)) << path << " missing; run with GP_WRITE_FUZZ_SEEDS=1";
-    EXPECT_EQ(test::ReadBytes(path), bytes) << path;
-  }
-}
 
-TEST(FuzzSeeds, LzwDecodeCorpusMatchesItsGenerator) { CheckOrWrite(LzwDecodeSeeds(), "lzw_decode"); }
+TEST(FuzzSeeds, LzwDecodeCorpusMatchesItsGenerator) { test::CheckOrWriteFuzzSeeds(LzwDecodeSeeds(), "lzw_decode"); }
 
-TEST(FuzzSeeds, PayloadCorpusMatchesItsGenerator) { CheckOrWrite(PayloadSeeds(), "payload"); }
+TEST(FuzzSeeds, PayloadCorpusMatchesItsGenerator) { test::CheckOrWriteFuzzSeeds(PayloadSeeds(), "payload"); }
 
 }  // namespace
 }  // namespace gp

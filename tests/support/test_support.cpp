@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -141,6 +142,19 @@ void WriteBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+void CheckOrWriteFuzzSeeds(const std::map<std::string, std::vector<uint8_t>>& seeds,
+                           const char* target) {
+  const fs::path folder = fs::path(GP_SOURCE_DIR) / "fuzz" / "corpus" / target;
+  const bool write = std::getenv("GP_WRITE_FUZZ_SEEDS") != nullptr;
+  if (write) fs::create_directories(folder);
+  for (const auto& [name, bytes] : seeds) {
+    const fs::path path = folder / ("seed_" + name);
+    if (write) WriteBytes(path, bytes);
+    ASSERT_TRUE(fs::exists(path)) << path << " missing; run with GP_WRITE_FUZZ_SEEDS=1";
+    EXPECT_EQ(ReadBytes(path), bytes) << path;
+  }
 }
 
 bool ReadOnlyEnforced() {

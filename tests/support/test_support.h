@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,11 @@ bool ReadOnlyEnforced();
       GTEST_SKIP() << "the read-only attribute is not enforced here (Wine run by root)"; \
     }                                                                                    \
   } while (0)
+
+// The seed corpus of a fuzz target (fuzz/corpus/TARGET/seed_NAME) must hold exactly the bytes
+// that its generator makes; with GP_WRITE_FUZZ_SEEDS set the files are written first.
+void CheckOrWriteFuzzSeeds(const std::map<std::string, std::vector<uint8_t>>& seeds,
+                           const char* target);
 
 // Resets every process-wide table, flag and buffer of the program.
 void ResetProgramState();

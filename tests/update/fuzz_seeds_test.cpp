@@ -51,21 +51,10 @@ Seeds PatchSeeds() {
   return seeds;
 }
 
-void CheckOrWrite(const Seeds& seeds, const char* target) {
-  const fs::path folder = fs::path(GP_SOURCE_DIR) / "fuzz" / "corpus" / target;
-  const bool write = std::getenv("GP_WRITE_FUZZ_SEEDS") != nullptr;
-  if (write) fs::create_directories(folder);
-  for (const auto& [name, bytes] : seeds) {
-    const fs::path path = folder / ("seed_" + name);
-    if (write) test::WriteBytes(path, bytes);
-    ASSERT_TRUE(fs::exists(path)) << path << " missing; run with GP_WRITE_FUZZ_SEEDS=1";
-    EXPECT_EQ(test::ReadBytes(path), bytes) << path;
-  }
-}
 
-TEST(FuzzSeeds, ListReaderCorpusMatchesItsGenerator) { CheckOrWrite(ListSeeds(), "list_reader"); }
+TEST(FuzzSeeds, ListReaderCorpusMatchesItsGenerator) { test::CheckOrWriteFuzzSeeds(ListSeeds(), "list_reader"); }
 
-TEST(FuzzSeeds, PatchCorpusMatchesItsGenerator) { CheckOrWrite(PatchSeeds(), "patch"); }
+TEST(FuzzSeeds, PatchCorpusMatchesItsGenerator) { test::CheckOrWriteFuzzSeeds(PatchSeeds(), "patch"); }
 
 }  // namespace
 }  // namespace gp
