@@ -12,7 +12,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   python3 python3-olefile libgsf-bin
   libtomlplusplus-dev zlib1g-dev libdeflate-dev
-  ncompress xdelta3 bsdiff
+  ncompress xdelta3 bsdiff bc
   locales util-linux passwd
 )
 
