@@ -198,29 +198,58 @@ class PatchCommands {
   }
 
   // Appends old[offset, offset + length) in pieces of at most the transfer buffer's size. A
-  // range that reaches past the old file fails.
+  // range that reaches past the old file fails. Pieces come from a window of the old file kept
+  // in memory, so that the many small copies of a diff (mostly near each other) cost no seek
+  // and no read of their own.
   bool CopyOld(uint32_t offset, uint32_t length) {
     if (offset > old_size_ || length > old_size_ - offset) return false;
-    if (length == 0) return true;
-    if (offset != old_position_) {
-      if (!old_.Seek(offset, platform::Origin::kBegin)) return false;
-      old_position_ = offset;
-    }
+    uint64_t at = offset;
     uint32_t remaining = length;
     while (remaining > 0) {
       const uint32_t piece = remaining < kTransferBufferSize ? remaining : kTransferBufferSize;
-      if (!ReadExact(old_, transfer_, piece) || !target_.Write(transfer_, piece)) return false;
-      old_position_ += piece;
+      const uint8_t* bytes = OldBytes(at, piece);
+      if (bytes == nullptr || !target_.Write(bytes, piece)) return false;
+      at += piece;
       remaining -= piece;
     }
     return true;
   }
 
+  // The old file's bytes [at, at + size) (size at most the transfer buffer's), from the window,
+  // which is moved to start at `at` when they are not inside it.
+  const uint8_t* OldBytes(uint64_t at, uint32_t size) {
+    if (window_ == nullptr) {
+      window_.reset(new (std::nothrow) uint8_t[kOldWindowSize]);
+      if (window_ == nullptr) {  // no memory for a window: read straight into the transfer buffer
+        if (!old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) ||
+            !ReadExact(old_, transfer_, size)) {
+          return nullptr;
+        }
+        return transfer_;
+      }
+    }
+    if (at < window_start_ || at + size > window_start_ + window_length_) {
+      const uint64_t length = std::min<uint64_t>(kOldWindowSize, old_size_ - at);
+      if (length < size || !old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) ||
+          !ReadExact(old_, window_.get(), static_cast<uint32_t>(length))) {
+        window_length_ = 0;
+        return nullptr;
+      }
+      window_start_ = at;
+      window_length_ = length;
+    }
+    return window_.get() + (at - window_start_);
+  }
+
+  static constexpr uint32_t kOldWindowSize = 1u << 20;
+
   ReadAhead& diff_;
   uint64_t diff_size_;
   platform::File& old_;
   uint64_t old_size_;
-  uint64_t old_position_ = 0;
+  std::unique_ptr<uint8_t[]> window_;
+  uint64_t window_start_ = 0;
+  uint64_t window_length_ = 0;
   WriteBehind& target_;
   uint8_t* transfer_;
 };
