@@ -38,7 +38,7 @@ struct HeaderSpec {
 
 // Checks the limits of the format (texts under 256 bytes, group folders under 260 bytes,
 // counts that fit their fields, groups per generation within the group count). Returns an
-// empty text when the spec fits, else what is wrong.
+// empty text when the description fits, else what is wrong.
 std::string CheckHeader(const HeaderSpec& spec);
 
 // The header block. The spec must pass CheckHeader.
