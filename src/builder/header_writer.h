@@ -41,7 +41,7 @@ struct HeaderSpec {
 // empty text when the description fits, else what is wrong.
 std::string CheckHeader(const HeaderSpec& spec);
 
-// The header block. The spec must pass CheckHeader.
+// The header block. The description must pass CheckHeader.
 std::vector<uint8_t> WriteHeader(const HeaderSpec& spec);
 
 // Package executable trailer: u32 payload length, u32 header length, magic (21 bytes).
