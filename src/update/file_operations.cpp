@@ -197,59 +197,82 @@ class PatchCommands {
     return true;
   }
 
-  // Appends old[offset, offset + length) in pieces of at most the transfer buffer's size. A
-  // range that reaches past the old file fails. Pieces come from a window of the old file kept
-  // in memory, so that the many small copies of a diff (mostly near each other) cost no seek
-  // and no read of their own.
+  // Appends old[offset, offset + length). The old file is read through a few aligned blocks
+  // kept in memory (least recently used goes first), so that the many small copies of a diff,
+  // which mostly come from a handful of regions, cost no seek and no read of their own.
   bool CopyOld(uint32_t offset, uint32_t length) {
     if (offset > old_size_ || length > old_size_ - offset) return false;
     uint64_t at = offset;
-    uint32_t remaining = length;
+    uint64_t remaining = length;
     while (remaining > 0) {
-      const uint32_t piece = remaining < kTransferBufferSize ? remaining : kTransferBufferSize;
-      const uint8_t* bytes = OldBytes(at, piece);
-      if (bytes == nullptr || !target_.Write(bytes, piece)) return false;
-      at += piece;
+      const uint64_t block_start = at - at % kBlockSize;
+      const uint8_t* block = Block(block_start);
+      if (block == nullptr) return CopyOldDirect(at, remaining);
+      const uint64_t in_block = std::min<uint64_t>(remaining, block_start + kBlockSize - at);
+      if (!target_.Write(block + (at - block_start), static_cast<uint32_t>(in_block))) {
+        return false;
+      }
+      at += in_block;
+      remaining -= in_block;
+    }
+    return true;
+  }
+
+  // Without memory for the blocks: seek and read through the transfer buffer.
+  bool CopyOldDirect(uint64_t at, uint64_t remaining) {
+    if (!old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin)) return false;
+    while (remaining > 0) {
+      const uint32_t piece =
+          static_cast<uint32_t>(std::min<uint64_t>(remaining, kTransferBufferSize));
+      if (!ReadExact(old_, transfer_, piece) || !target_.Write(transfer_, piece)) return false;
       remaining -= piece;
     }
     return true;
   }
 
-  // The old file's bytes [at, at + size) (size at most the transfer buffer's), from the window,
-  // which is moved to start at `at` when they are not inside it.
-  const uint8_t* OldBytes(uint64_t at, uint32_t size) {
-    if (window_ == nullptr) {
-      window_.reset(new (std::nothrow) uint8_t[kOldWindowSize]);
-      if (window_ == nullptr) {  // no memory for a window: read straight into the transfer buffer
-        if (!old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) ||
-            !ReadExact(old_, transfer_, size)) {
-          return nullptr;
-        }
-        return transfer_;
+  // The cached block that starts at start (a multiple of kBlockSize), read when missing.
+  const uint8_t* Block(uint64_t start) {
+    ++clock_;
+    for (CachedBlock& b : blocks_) {
+      if (b.data && b.start == start) {
+        b.used = clock_;
+        return b.data.get();
       }
     }
-    if (at < window_start_ || at + size > window_start_ + window_length_) {
-      const uint64_t length = std::min<uint64_t>(kOldWindowSize, old_size_ - at);
-      if (length < size || !old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) ||
-          !ReadExact(old_, window_.get(), static_cast<uint32_t>(length))) {
-        window_length_ = 0;
-        return nullptr;
+    CachedBlock* victim = &blocks_[0];
+    for (CachedBlock& b : blocks_) {
+      if (!b.data) {
+        b.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
+        if (!b.data) return nullptr;
+        victim = &b;
+        break;
       }
-      window_start_ = at;
-      window_length_ = length;
+      if (b.used < victim->used) victim = &b;
     }
-    return window_.get() + (at - window_start_);
+    const uint64_t length = std::min<uint64_t>(kBlockSize, old_size_ - start);
+    victim->start = ~0ull;
+    if (!old_.Seek(static_cast<int64_t>(start), platform::Origin::kBegin) ||
+        !ReadExact(old_, victim->data.get(), static_cast<uint32_t>(length))) {
+      return nullptr;
+    }
+    victim->start = start;
+    victim->used = clock_;
+    return victim->data.get();
   }
 
-  static constexpr uint32_t kOldWindowSize = 1u << 20;
+  static constexpr uint64_t kBlockSize = 64u * 1024;
+  struct CachedBlock {
+    std::unique_ptr<uint8_t[]> data;
+    uint64_t start = ~0ull;
+    uint64_t used = 0;
+  };
+  CachedBlock blocks_[16];  // 1 MiB at most
+  uint64_t clock_ = 0;
 
   ReadAhead& diff_;
   uint64_t diff_size_;
   platform::File& old_;
   uint64_t old_size_;
-  std::unique_ptr<uint8_t[]> window_;
-  uint64_t window_start_ = 0;
-  uint64_t window_length_ = 0;
   WriteBehind& target_;
   uint8_t* transfer_;
 };
