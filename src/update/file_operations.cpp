@@ -385,20 +385,29 @@ bool ExtractStreamToFile(const char* stream_path, const char* file_path) {
   return true;
 }
 
+// Opens a file to read (read sharing) and takes its size.
+static bool OpenForReading(const char* path, platform::File* file, uint64_t* size) {
+  return file->Open(path, platform::kAccessRead, platform::kShareRead,
+                    platform::Disposition::kOpenExisting) &&
+         file->Size(size);
+}
+
+// Creates or truncates a target to write (write sharing).
+static bool CreateTarget(const char* path, platform::File* file) {
+  return file->Open(path, platform::kAccessWrite, platform::kShareWrite,
+                    platform::Disposition::kCreateAlways);
+}
+
 bool WriteWholeFile(const char* target_path, const char* source_path) {
   platform::File source;
   uint64_t size = 0;
   Bytes buffer = Allocate(kTransferBufferSize);
-  if (!buffer ||
-      !source.Open(source_path, platform::kAccessRead, platform::kShareRead,
-                   platform::Disposition::kOpenExisting) ||
-      !source.Size(&size)) {
+  if (!buffer || !OpenForReading(source_path, &source, &size)) {
     ShowFailure();
     return false;
   }
   platform::File target;
-  if (!target.Open(target_path, platform::kAccessWrite, platform::kShareWrite,
-                   platform::Disposition::kCreateAlways)) {
+  if (!CreateTarget(target_path, &target)) {
     ShowFailure();
     return false;
   }
@@ -460,15 +469,12 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
   }
   platform::File old_file;
   uint64_t old_size = 0;
-  if (!old_file.Open(old_path, platform::kAccessRead, platform::kShareRead,
-                     platform::Disposition::kOpenExisting) ||
-      !old_file.Size(&old_size)) {
+  if (!OpenForReading(old_path, &old_file, &old_size)) {
     ShowFailure();
     return false;
   }
   platform::File target;
-  if (!target.Open(target_path, platform::kAccessWrite, platform::kShareWrite,
-                   platform::Disposition::kCreateAlways)) {
+  if (!CreateTarget(target_path, &target)) {
     ShowFailure();
     return false;
   }
