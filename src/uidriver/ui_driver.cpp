@@ -86,15 +86,31 @@ Process::~Process() {
 }
 
 bool Process::Start(const std::string& program, const std::string& arguments,
-                     const std::vector<std::pair<std::string, std::string>>& environment) {
+                     const std::vector<std::pair<std::string, std::string>>& environment,
+                     const std::string& output_file) {
   Terminate();
+  platform::win32::ScopedHandle output;
+  if (!output_file.empty()) {
+    SECURITY_ATTRIBUTES inherit{};
+    inherit.nLength = sizeof(inherit);
+    inherit.bInheritHandle = TRUE;
+    output.Reset(CreateFileW(Wide(output_file).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output.Valid()) return false;
+  }
   std::wstring command = L"\"" + Wide(program) + L"\"";
   if (!arguments.empty()) command += L" " + Wide(arguments);
   std::wstring env = EnvironmentBlock(environment);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
+  if (output.Valid()) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output.Get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, output.Valid() ? TRUE : FALSE,
                       CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &info)) {
     return false;
   }
@@ -171,6 +187,56 @@ bool HasControl(Window dialog, int control_id) {
   return GetDlgItem(AsWindow(dialog), control_id) != nullptr;
 }
 
+bool IsVisible(Window window) {
+  return IsWindow(AsWindow(window)) && IsWindowVisible(AsWindow(window));
+}
+
+std::vector<std::string> ComboItems(Window dialog, int control_id) {
+  std::vector<std::string> items;
+  HWND combo = GetDlgItem(AsWindow(dialog), control_id);
+  DWORD_PTR count = 0;
+  if (combo == nullptr || !SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG,
+                                               kMessageTimeoutMs, &count)) {
+    return items;
+  }
+  const int items_count = static_cast<int>(static_cast<LONG_PTR>(count));
+  for (int i = 0; i < items_count; ++i) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(combo, CB_GETLBTEXTLEN, i, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                             &length) ||
+        static_cast<LONG_PTR>(length) < 0) {
+      items.emplace_back();
+      continue;
+    }
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    DWORD_PTR got = 0;
+    if (!SendMessageTimeoutW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, kMessageTimeoutMs, &got) ||
+        static_cast<LONG_PTR>(got) < 0) {
+      got = 0;
+    }
+    text.resize(std::min<size_t>(got, length));
+    items.push_back(Utf8(text));
+  }
+  return items;
+}
+
+bool SelectComboItem(Window dialog, int control_id, int index) {
+  HWND combo = GetDlgItem(AsWindow(dialog), control_id);
+  if (combo == nullptr) return false;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(combo, CB_SETCURSEL, index, 0, SMTO_ABORTIFHUNG, kMessageTimeoutMs,
+                           &result) ||
+      static_cast<LONG_PTR>(result) != index) {
+    return false;
+  }
+  // Setting the selection by message notifies nobody: tell the dialog as a click would.
+  return SendMessageTimeoutW(AsWindow(dialog), WM_COMMAND,
+                             MAKEWPARAM(control_id, CBN_SELCHANGE),
+                             reinterpret_cast<LPARAM>(combo), SMTO_ABORTIFHUNG,
+                             kMessageTimeoutMs, &result) != 0;
+}
+
 std::string ControlText(Window dialog, int control_id) {
   HWND item = GetDlgItem(AsWindow(dialog), control_id);
   return item ? WindowText(item) : std::string();
@@ -218,6 +284,22 @@ std::string WindowsPathOf(const std::string& path) {
   std::string result = "Z:" + path;
   std::replace(result.begin(), result.end(), '/', '\\');
   return result;
+}
+
+std::string OwnCommandLine() {
+  const wchar_t* line = GetCommandLineW();
+  return line ? Utf8(line) : std::string();
+}
+
+void WriteOutput(const std::string& bytes) {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  size_t done = 0;
+  while (out != nullptr && out != INVALID_HANDLE_VALUE && done < bytes.size()) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+    if (!WriteFile(out, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) return;
+    done += wrote;
+  }
 }
 
 }  // namespace gp::uidriver

@@ -25,8 +25,10 @@ class Process {
 
   // Starts program (a Windows path) with the given command line after the program name (as
   // the program receives it, verbatim). environment: variables set or replaced for the child.
+  // output_file: when not empty, the child's standard output goes to that (new) file.
   bool Start(const std::string& program, const std::string& arguments,
-             const std::vector<std::pair<std::string, std::string>>& environment = {});
+             const std::vector<std::pair<std::string, std::string>>& environment = {},
+             const std::string& output_file = std::string());
   uint32_t Id() const { return id_; }
   bool Running() const;
   // Waits up to timeout_ms for the exit; true with the exit code when it ended.
@@ -48,6 +50,11 @@ Window WaitForDialog(const Process* process, uint32_t process_id, int control_id
 std::string WindowText(Window window);
 std::string ControlText(Window dialog, int control_id);
 bool HasControl(Window dialog, int control_id);
+bool IsVisible(Window window);
+// The item texts of a combo box, in list order.
+std::vector<std::string> ComboItems(Window dialog, int control_id);
+// Selects the item and tells the dialog, as a user's choice would (CBN_SELCHANGE).
+bool SelectComboItem(Window dialog, int control_id, int index);
 // Posts WM_COMMAND with the control id (never sent: the handler may open a modal window).
 bool PressButton(Window dialog, int control_id);
 bool SetControlText(Window dialog, int control_id, const std::string& text);
@@ -56,5 +63,10 @@ int ProgressPosition(Window dialog, int control_id);
 // A Unix path of the host as the Windows path Wine gives it (Z: for the root); other paths
 // come back unchanged.
 std::string WindowsPathOf(const std::string& path);
+
+// This process's command line as the system gave it (UTF-8).
+std::string OwnCommandLine();
+// Writes the bytes to standard output as they are (no line-end translation).
+void WriteOutput(const std::string& bytes);
 
 }  // namespace gp::uidriver

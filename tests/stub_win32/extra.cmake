@@ -4,3 +4,6 @@ target_link_libraries(gp_test_stub_win32 PRIVATE gp_uidriver)
 add_dependencies(gp_test_stub_win32 genpatch-stub)
 target_compile_definitions(gp_test_stub_win32 PRIVATE
   GP_STUB_EXE="$<TARGET_FILE:genpatch-stub>")
+# uidriver.exe, which the suite runs with the package program behind it.
+add_dependencies(gp_test_stub_win32 uidriver)
+target_compile_definitions(gp_test_stub_win32 PRIVATE GP_UIDRIVER_EXE="$<TARGET_FILE:uidriver>")
