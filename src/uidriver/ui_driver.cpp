@@ -87,7 +87,7 @@ Process::~Process() {
 
 bool Process::Start(const std::string& program, const std::string& arguments,
                      const std::vector<std::pair<std::string, std::string>>& environment,
-                     const std::string& output_file) {
+                     const std::string& output_file, const std::string& working_folder) {
   Terminate();
   platform::win32::ScopedHandle output;
   if (!output_file.empty()) {
@@ -110,8 +110,10 @@ bool Process::Start(const std::string& program, const std::string& arguments,
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
   PROCESS_INFORMATION info{};
+  const std::wstring folder = Wide(working_folder);
   if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, output.Valid() ? TRUE : FALSE,
-                      CREATE_UNICODE_ENVIRONMENT, env.data(), nullptr, &startup, &info)) {
+                      CREATE_UNICODE_ENVIRONMENT, env.data(),
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);
@@ -185,6 +187,11 @@ std::string WindowText(Window window) {
 
 bool HasControl(Window dialog, int control_id) {
   return GetDlgItem(AsWindow(dialog), control_id) != nullptr;
+}
+
+bool IsEnabled(Window dialog, int control_id) {
+  HWND item = GetDlgItem(AsWindow(dialog), control_id);
+  return item != nullptr && IsWindowEnabled(item) != FALSE;
 }
 
 bool IsVisible(Window window) {

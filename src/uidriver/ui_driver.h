@@ -26,9 +26,11 @@ class Process {
   // Starts program (a Windows path) with the given command line after the program name (as
   // the program receives it, verbatim). environment: variables set or replaced for the child.
   // output_file: when not empty, the child's standard output goes to that (new) file.
+  // working_folder: the child's current folder (empty: this process's).
   bool Start(const std::string& program, const std::string& arguments,
              const std::vector<std::pair<std::string, std::string>>& environment = {},
-             const std::string& output_file = std::string());
+             const std::string& output_file = std::string(),
+             const std::string& working_folder = std::string());
   uint32_t Id() const { return id_; }
   bool Running() const;
   // Waits up to timeout_ms for the exit; true with the exit code when it ended.
@@ -50,6 +52,8 @@ Window WaitForDialog(const Process* process, uint32_t process_id, int control_id
 std::string WindowText(Window window);
 std::string ControlText(Window dialog, int control_id);
 bool HasControl(Window dialog, int control_id);
+// False for a missing control too.
+bool IsEnabled(Window dialog, int control_id);
 bool IsVisible(Window window);
 // The item texts of a combo box, in list order.
 std::vector<std::string> ComboItems(Window dialog, int control_id);

@@ -4,66 +4,39 @@
 // exit code.
 //
 //   uidriver [--answer ok|retry|cancel|yes|no]... [--main execute|cancel] [--folder PATH]
-//            [--group GENERATION/GROUP=PATH]... -- PROGRAM [ARGUMENTS]
+//            [--group GENERATION/GROUP=PATH]... [--timeout SECONDS] -- PROGRAM [ARGUMENTS]
 //
 // ARGUMENTS reach the program exactly as written on uidriver's own command line. Once the
-// answers run out, a box gets OK, Cancel (Retry/Cancel) or No (Yes/No). Exit code 125 when
-// uidriver itself cannot do what it was told.
-#include <chrono>
+// answers run out, a box gets OK, Cancel (Retry/Cancel) or No (Yes/No). A program still running
+// after the timeout (default 300 s) is ended. Exit code 125 when uidriver itself cannot do what
+// it was told or the time ran out.
 #include <cstdint>
 #include <cstdio>
-#include <deque>
+#include <cstdlib>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "uidriver/session.h"
 #include "uidriver/ui_driver.h"
 
 namespace gp::uidriver {
 namespace {
 
-constexpr int kDriverFailure = 125;
-constexpr uint32_t kDialogWaitMs = 15000;
-constexpr uint32_t kPollMs = 20;
-
-// Control ids of the package program's dialogs.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr int kIdRetry = 4;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
-constexpr int kMainFolderEdit = 1000;
-constexpr int kMainExecute = 1002;
-constexpr int kMainProperties = 1003;
-constexpr int kPropBrowse = 1004;
-constexpr int kPropFolderEdit = 1005;
-constexpr int kPropGenerations = 1006;
-constexpr int kPropGroups = 1007;
-constexpr int kProgressBar = 1013;
-constexpr int kStatusText = 1018;
-
-struct GroupFolder {
-  std::string generation;
-  std::string group;
-  std::string folder;
-};
-
 struct Options {
-  std::deque<int> answers;  // button ids, in order
-  bool execute = true;
-  bool has_folder = false;
-  std::string folder;
-  std::vector<GroupFolder> groups;
+  SessionOptions session;
   std::string program;
   std::string arguments;  // verbatim
 };
 
-void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs)); }
-
 void Complain(const std::string& text) {
   std::fputs(("uidriver: " + text + "\n").c_str(), stderr);
 }
+
+constexpr char kUsage[] =
+    "usage: uidriver [--answer ok|retry|cancel|yes|no]... [--main execute|cancel] "
+    "[--folder PATH] [--group GENERATION/GROUP=PATH]... [--timeout SECONDS] "
+    "-- PROGRAM [ARGUMENTS]";
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -108,16 +81,6 @@ std::vector<Word> SplitCommandLine(const std::string& line) {
   return words;
 }
 
-bool AnswerId(const std::string& word, int* id) {
-  if (word == "ok") *id = kIdOk;
-  else if (word == "cancel") *id = kIdCancel;
-  else if (word == "retry") *id = kIdRetry;
-  else if (word == "yes") *id = kIdYes;
-  else if (word == "no") *id = kIdNo;
-  else return false;
-  return true;
-}
-
 bool ParseOptions(const std::string& line, Options* options) {
   const std::vector<Word> words = SplitCommandLine(line);
   size_t i = 0;
@@ -143,6 +106,10 @@ bool ParseOptions(const std::string& line, Options* options) {
       options->arguments = line.substr(rest);
       return true;
     }
+    if (w == "--help" || w == "-h") {
+      WriteOutput(std::string(kUsage) + "\n");
+      std::exit(0);
+    }
     if (w == "--answer") {
       int id = 0;
       if (!value(w, &v)) return false;
@@ -150,17 +117,17 @@ bool ParseOptions(const std::string& line, Options* options) {
         Complain("unknown answer '" + v + "' (ok, retry, cancel, yes, no)");
         return false;
       }
-      options->answers.push_back(id);
+      options->session.answers.push_back(id);
     } else if (w == "--main") {
       if (!value(w, &v)) return false;
       if (v != "execute" && v != "cancel") {
         Complain("--main takes execute or cancel");
         return false;
       }
-      options->execute = v == "execute";
+      options->session.execute = v == "execute";
     } else if (w == "--folder") {
-      if (!value(w, &options->folder)) return false;
-      options->has_folder = true;
+      if (!value(w, &options->session.folder)) return false;
+      options->session.has_folder = true;
     } else if (w == "--group") {
       if (!value(w, &v)) return false;
       const size_t slash = v.find('/');
@@ -169,134 +136,24 @@ bool ParseOptions(const std::string& line, Options* options) {
         Complain("'" + v + "' is not of the form GENERATION/GROUP=PATH");
         return false;
       }
-      options->groups.push_back(
+      options->session.groups.push_back(
           {v.substr(0, slash), v.substr(slash + 1, equals - slash - 1), v.substr(equals + 1)});
+    } else if (w == "--timeout") {
+      if (!value(w, &v)) return false;
+      char* end = nullptr;
+      const unsigned long seconds = std::strtoul(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || seconds == 0 || seconds > 86400) {
+        Complain("--timeout takes a number of seconds from 1 to 86400");
+        return false;
+      }
+      options->session.timeout_ms = static_cast<uint32_t>(seconds * 1000);
     } else {
       Complain("unknown option '" + w + "'");
       return false;
     }
   }
-  Complain("usage: uidriver [--answer ok|retry|cancel|yes|no]... [--main execute|cancel] "
-           "[--folder PATH] [--group GENERATION/GROUP=PATH]... -- PROGRAM [ARGUMENTS]");
+  Complain(kUsage);
   return false;
-}
-
-bool IsMainDialog(Window w) { return HasControl(w, kMainExecute); }
-
-bool IsMessageBox(Window w) {
-  if (!HasControl(w, kMessageBoxTextId)) return false;
-  for (int other : {kMainExecute, kPropGroups, kPropBrowse, kProgressBar, kStatusText}) {
-    if (HasControl(w, other)) return false;
-  }
-  for (int button : {kIdOk, kIdCancel, kIdRetry, kIdYes, kIdNo}) {
-    if (HasControl(w, button)) return true;
-  }
-  return false;
-}
-
-// The button for the next box: the next answer when the box has that button, else the
-// cautious one.
-int ChooseButton(Window box, Options* options) {
-  int fallback = kIdOk;
-  if (HasControl(box, kIdRetry)) fallback = kIdCancel;
-  else if (HasControl(box, kIdYes)) fallback = kIdNo;
-  else if (!HasControl(box, kIdOk)) fallback = kIdCancel;
-  if (options->answers.empty()) return fallback;
-  const int wanted = options->answers.front();
-  options->answers.pop_front();
-  if (HasControl(box, wanted)) return wanted;
-  Complain("the box has no button for the given answer; pressing the cautious one");
-  return fallback;
-}
-
-void WaitUntilGone(const Process& process, Window w) {
-  while (IsVisible(w) && process.Running()) Pause();
-}
-
-int FindItem(const std::vector<std::string>& items, const std::string& name) {
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (items[i] == name) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-bool SetGroupFolders(const Process& process, Window main, const Options& options) {
-  PressButton(main, kMainProperties);
-  Window props = WaitForDialog(&process, process.Id(), kPropGroups, kDialogWaitMs);
-  if (props == nullptr) {
-    Complain("the properties dialog did not appear");
-    return false;
-  }
-  bool ok = true;
-  for (const GroupFolder& g : options.groups) {
-    const int generation = FindItem(ComboItems(props, kPropGenerations), g.generation);
-    if (generation < 0 || !SelectComboItem(props, kPropGenerations, generation)) {
-      Complain("no generation named '" + g.generation + "'");
-      ok = false;
-      break;
-    }
-    const int group = FindItem(ComboItems(props, kPropGroups), g.group);
-    if (group < 0 || !SelectComboItem(props, kPropGroups, group)) {
-      Complain("generation '" + g.generation + "' has no group named '" + g.group + "'");
-      ok = false;
-      break;
-    }
-    if (!SetControlText(props, kPropFolderEdit, WindowsPathOf(g.folder))) {
-      Complain("cannot type into the group folder");
-      ok = false;
-      break;
-    }
-  }
-  PressButton(props, ok ? kIdOk : kIdCancel);
-  WaitUntilGone(process, props);
-  return ok;
-}
-
-// Handles the main dialog as told. False when the dialog could not be handled.
-bool HandleMain(const Process& process, Window main, const Options& options) {
-  if (!options.execute) return PressButton(main, kIdCancel);
-  if (options.has_folder &&
-      !SetControlText(main, kMainFolderEdit, WindowsPathOf(options.folder))) {
-    Complain("cannot type into the folder edit");
-    return false;
-  }
-  if (!options.groups.empty() && !SetGroupFolders(process, main, options)) return false;
-  return PressButton(main, kMainExecute);
-}
-
-int Run(Options options) {
-  Process process;
-  if (!process.Start(WindowsPathOf(options.program), options.arguments)) {
-    Complain("cannot start '" + options.program + "'");
-    return kDriverFailure;
-  }
-  bool main_done = false;
-  bool failed = false;
-  while (process.Running()) {
-    bool acted = false;
-    for (Window w : VisibleDialogs(process.Id())) {
-      if (IsMessageBox(w)) {
-        WriteOutput(WindowText(w) + ": " + ControlText(w, kMessageBoxTextId) + "\n");
-        PressButton(w, ChooseButton(w, &options));
-        WaitUntilGone(process, w);
-        acted = true;
-        break;
-      }
-      if (!main_done && IsMainDialog(w)) {
-        main_done = true;
-        if (!HandleMain(process, w, options)) {
-          failed = true;
-          PressButton(w, kIdCancel);
-        }
-        acted = true;
-        break;
-      }
-    }
-    if (!acted) Pause();
-  }
-  uint32_t exit_code = 0;
-  if (!process.Wait(0, &exit_code)) return kDriverFailure;
-  return failed ? kDriverFailure : static_cast<int>(exit_code);
 }
 
 }  // namespace
@@ -307,5 +164,10 @@ int main() {
   if (!gp::uidriver::ParseOptions(gp::uidriver::OwnCommandLine(), &options)) {
     return gp::uidriver::kDriverFailure;
   }
-  return gp::uidriver::Run(std::move(options));
+  options.session.on_message = [](int, const std::string& line) {
+    gp::uidriver::WriteOutput(line);
+  };
+  const gp::uidriver::SessionResult result =
+      gp::uidriver::RunSession(options.program, options.arguments, std::move(options.session));
+  return gp::uidriver::DriverExitCode(result);
 }

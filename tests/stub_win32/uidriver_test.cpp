@@ -161,5 +161,28 @@ TEST_F(UiDriverProgram, UnknownAnswerIsRefusedBeforeAnythingStarts) {
   EXPECT_EQ(outcome.exit_code, 125u);
 }
 
+// A program that never ends (a window that is no dialog of ours) is ended when the time is up.
+TEST_F(UiDriverProgram, ProgramThatOverrunsItsTimeIsEndedAndTheDriverFails) {
+  char windows[260];
+  ASSERT_NE(platform::WindowsFolder(windows, sizeof(windows)), 0u);
+  uidriver::Process driver;
+  ASSERT_TRUE(driver.Start(uidriver::WindowsPathOf(GP_UIDRIVER_EXE),
+                           std::string("--timeout 2 -- ") + windows + "\\notepad.exe"));
+  uint32_t code = 0;
+  ASSERT_TRUE(driver.Wait(kWaitMs, &code)) << "uidriver did not give up";
+  EXPECT_EQ(code, 125u);
+}
+
+TEST_F(UiDriverProgram, HelpIsPrintedAndNothingStarts) {
+  created_.push_back("help.txt");
+  uidriver::Process driver;
+  ASSERT_TRUE(driver.Start(uidriver::WindowsPathOf(GP_UIDRIVER_EXE), "--help", {},
+                           host_ + "\\help.txt"));
+  uint32_t code = 1;
+  ASSERT_TRUE(driver.Wait(kWaitMs, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(ReadAll(folder_ + "\\help.txt").rfind("usage: uidriver", 0), 0u);
+}
+
 }  // namespace
 }  // namespace gp
