@@ -9,22 +9,12 @@
 #include <vector>
 
 #include "builder/generator.h"
+#include "support/release_files.h"
 #include "support/test_support.h"
 #include "update/file_list.h"
 #include "update/run_state.h"
 
 namespace gp::test {
-
-// Relative path (UTF-8, '/' separated) -> content.
-using Files = std::map<std::string, std::string>;
-
-// Writes files under root (creating folders) with one fixed last-write time.
-void WriteRelease(const std::filesystem::path& root, const Files& files);
-// Every file below root as relative path (UTF-8, '/') -> content.
-Files ReadRelease(const std::filesystem::path& root);
-
-// Compares two trees and names the paths that differ (contents are not printed).
-void ExpectSameFiles(const Files& actual, const Files& expected);
 
 // The bytes of a stream of a generated package (pulled from its source), or an empty optional
 // result when the package has no such stream.
@@ -54,9 +44,5 @@ struct RunResult {
 // boxes with the scripted host's defaults; group folders are set from groups (name -> folder).
 RunResult RunPackage(const std::filesystem::path& package, const std::filesystem::path& destination,
                      const std::map<std::string, std::filesystem::path>& groups = {});
-
-// Generates and writes a package data file; returns its path.
-std::filesystem::path WriteDataFile(const builder::GeneratorInput& input, const TempDir& dir,
-                                    const std::string& name);
 
 }  // namespace gp::test

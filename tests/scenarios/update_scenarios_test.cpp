@@ -1,0 +1,316 @@
+// The update run of the real package program, started as a user starts it, on packages from the
+// generator: the same scenarios and the same expected messages and disks for the Linux program
+// and, under Wine, for the Windows program driven through its windows by uidriver.exe.
+#include <gtest/gtest.h>
+
+#include "base/texts.h"
+#include "platform/platform.h"
+#include "program_runner.h"
+#include "support/release_files.h"
+
+namespace gp {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Files;
+
+std::string Pattern(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  uint32_t x = seed;
+  for (char& c : out) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+// Three releases: the program changes in both steps, the library in the second; the first step
+// adds a file in new nested folders, the second adds one under "block" and removes the only
+// file of "doc".
+std::vector<Files> Releases() {
+  const std::string program = Pattern(20000, 1);
+  Files r0 = {{"MAIN.EXE", program},
+              {"lib/LIB.DLL", Pattern(5000, 2)},
+              {"doc/OLD.TXT", "old notes"},
+              {"README.TXT", "read me"}};
+  Files r1 = r0;
+  r1["MAIN.EXE"] = program.substr(0, 9000) + "version 1.1" + program.substr(9000);
+  r1["新しい/深い/追加.txt"] = "added in 1.1";
+  Files r2 = r1;
+  r2["MAIN.EXE"] = "2.0" + r1["MAIN.EXE"] + Pattern(700, 3);
+  r2["lib/LIB.DLL"] = Pattern(2500, 2) + Pattern(2600, 4);
+  r2["block/x.txt"] = "added in 2.0";
+  r2.erase("doc/OLD.TXT");
+  return {r0, r1, r2};
+}
+
+class UpdateScenarios : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    releases_ = Releases();
+    std::vector<fs::path> folders;
+    for (size_t i = 0; i < releases_.size(); ++i) {
+      folders.push_back(dir_ / kNames[i]);
+      test::WriteRelease(folders.back(), releases_[i]);
+    }
+    input_ = builder::InputFromFolders(folders);
+    input_.caption = test::Cp932("サンプル 更新");
+    input_.options.caption = "UPDATE";
+    input_.options.failure = "FAILED";
+    input_.options.completion = "DONE";
+    input_.options.missing_file = "MISSING";
+    input_.options.up_to_date = "LATEST";
+  }
+
+  fs::path Package() { return test::WriteDataFile(input_, dir_, "package" + std::to_string(++packages_)); }
+
+  fs::path Install(const Files& files) {
+    const fs::path target = dir_ / ("installed" + std::to_string(++installs_));
+    test::WriteRelease(target, files);
+    return target;
+  }
+
+  // Runs the program with the installed folder as its current folder.
+  test::ProgramRun Run(const fs::path& package, const fs::path& installed,
+                       test::ProgramAnswers answers = {}) {
+    const test::ProgramRun run = test::RunPackageProgram(package, installed, temp_.path(), answers);
+    EXPECT_TRUE(run.ended) << "the program did not end as told";
+    EXPECT_TRUE(fs::is_empty(temp_.path())) << "a temporary file is left";
+    return run;
+  }
+
+  std::string InUse(const fs::path& file) {
+    return "UPDATE: '" + test::Utf8(test::ProgramPath(file)) + "'" +
+           test::Utf8(texts::kTextInUseTail) + "\n";
+  }
+
+  static constexpr const char* kNames[3] = {"1.0", "1.1", "2.0"};
+  test::TempDir dir_;
+  test::TempDir temp_;
+  std::vector<Files> releases_;
+  builder::GeneratorInput input_;
+  int packages_ = 0;
+  int installs_ = 0;
+};
+
+TEST_F(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
+  const fs::path package = Package();
+  for (size_t g = 0; g + 1 < releases_.size(); ++g) {
+    SCOPED_TRACE(kNames[g]);
+    const fs::path installed = Install(releases_[g]);
+    const test::ProgramRun run = Run(package, installed);
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.transcript, "UPDATE: DONE\n");
+    test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+    EXPECT_FALSE(fs::exists(installed / "doc")) << "a folder left empty goes with its last file";
+    EXPECT_EQ(Run(package, installed).transcript, "UPDATE: LATEST\n");
+  }
+}
+
+TEST_F(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
+  const fs::path installed = Install(releases_[0]);
+  test::ProgramAnswers answers;
+  answers.execute = false;
+  const test::ProgramRun run = Run(Package(), installed, answers);
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.transcript, "");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_[0]);
+}
+
+TEST_F(UpdateScenarios, NoInstalledVersionChangesNothing) {
+  Files stranger = releases_[1];
+  stranger["MAIN.EXE"] = "someone else's program";
+  const fs::path installed = Install(stranger);
+  const test::ProgramRun run = Run(Package(), installed);
+  EXPECT_EQ(run.transcript,
+            "UPDATE: " + test::Utf8(texts::kTextNoInstalledVersion) + "\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), stranger);
+}
+
+TEST_F(UpdateScenarios, VersionCheckOffCarriesAMismatchingFileUnchanged) {
+  input_.version_check = false;
+  Files local = releases_[0];
+  local["lib/LIB.DLL"] = "built here";
+  const fs::path installed = Install(local);
+  const test::ProgramRun run = Run(Package(), installed);
+  EXPECT_EQ(run.transcript, "UPDATE: DONE\n");
+  Files expected = releases_.back();
+  expected["lib/LIB.DLL"] = "built here";
+  test::ExpectSameFiles(test::ReadRelease(installed), expected);
+}
+
+TEST_F(UpdateScenarios, RemovalFlagOffKeepsRemovedFiles) {
+  input_.file_removal = false;
+  const fs::path installed = Install(releases_[0]);
+  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+  Files expected = releases_.back();
+  expected["doc/OLD.TXT"] = releases_[0].at("doc/OLD.TXT");
+  test::ExpectSameFiles(test::ReadRelease(installed), expected);
+}
+
+TEST_F(UpdateScenarios, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
+  input_.backup = true;
+  Files before = releases_[1];
+  before["lib/LIB.DLL.old"] = "an older backup";
+  const fs::path installed = Install(before);
+  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+  Files expected = releases_.back();
+  expected["MAIN.EXE.old"] = releases_[1].at("MAIN.EXE");
+  expected["lib/LIB.DLL.old"] = "an older backup";
+  // The file that the first step added is named in the second list too, unchanged, and so is
+  // replaced in place like the others.
+  expected["新しい/深い/追加.txt.old"] = releases_[1].at("新しい/深い/追加.txt");
+  test::ExpectSameFiles(test::ReadRelease(installed), expected);
+}
+
+// Pass 1 creates the folders of its addition; pass 2 cannot create "block" because a file has
+// that name. Nothing installed changes, no stage file of either pass is left, and the folders
+// pass 1 created are gone when the program ends.
+TEST_F(UpdateScenarios, FailureInTheSecondPassLeavesNothingBehind) {
+  Files before = releases_[0];
+  before["block"] = "a file where the update wants a folder";
+  const fs::path installed = Install(before);
+  const test::ProgramRun run = Run(Package(), installed);
+  EXPECT_EQ(run.transcript, "UPDATE: FAILED\n") << "the failed entry's message ends the run";
+  test::ExpectSameFiles(test::ReadRelease(installed), before);
+}
+
+TEST_F(UpdateScenarios, FileHeldOpenIsKeptWhenCancelled) {
+  const fs::path installed = Install(releases_[1]);
+  platform::File holder;
+  ASSERT_TRUE(holder.Open(test::ProgramPath(installed / "MAIN.EXE").c_str(),
+                          platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
+                          platform::Disposition::kOpenExisting));
+  test::ProgramAnswers answers;
+  answers.boxes = {"cancel"};
+  const test::ProgramRun run = Run(Package(), installed, answers);
+  holder.Close();
+  // Asked when the old version is to be retired and again when the new one is to take its
+  // place, since the checks of other files in between found nothing in use.
+  EXPECT_EQ(run.transcript, InUse(installed / "MAIN.EXE") + InUse(installed / "MAIN.EXE") +
+                                "UPDATE: FAILED\n");
+  Files expected = releases_.back();
+  expected["MAIN.EXE"] = releases_[1].at("MAIN.EXE");
+  test::ExpectSameFiles(test::ReadRelease(installed), expected);
+}
+
+// The library comes first in the list, the program right after it: once the user has cancelled
+// for the library, the program, found in use by the very next check, is not asked about.
+TEST_F(UpdateScenarios, FileInUseRightAfterACancelledOneIsNotAskedAbout) {
+  const fs::path installed = Install(releases_[1]);
+  platform::File a, b;
+  for (auto [file, name] : {std::pair{&a, "MAIN.EXE"}, std::pair{&b, "lib/LIB.DLL"}}) {
+    ASSERT_TRUE(file->Open(test::ProgramPath(installed / test::PathFromUtf8(name)).c_str(),
+                           platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
+                           platform::Disposition::kOpenExisting));
+  }
+  const test::ProgramRun run = Run(Package(), installed);  // Cancel by default
+  a.Close();
+  b.Close();
+  const std::string library = InUse(installed / "lib" / "LIB.DLL");
+  EXPECT_EQ(run.transcript, library + library + "UPDATE: FAILED\n");
+  Files expected = releases_.back();
+  expected["MAIN.EXE"] = releases_[1].at("MAIN.EXE");
+  expected["lib/LIB.DLL"] = releases_[1].at("lib/LIB.DLL");
+  test::ExpectSameFiles(test::ReadRelease(installed), expected);
+}
+
+TEST_F(UpdateScenarios, ReadOnlyTargetIsTreatedAsInUse) {
+  GP_SKIP_UNLESS_READ_ONLY_ENFORCED();
+  const fs::path installed = Install(releases_[1]);
+  const std::string program = test::ProgramPath(installed / "MAIN.EXE");
+  ASSERT_TRUE(platform::WriteAttributes(program.c_str(), platform::kAttrReadOnly));
+  const test::ProgramRun run = Run(Package(), installed);
+  platform::WriteAttributes(program.c_str(), platform::kAttrNormal);
+  EXPECT_EQ(run.transcript, InUse(installed / "MAIN.EXE") + InUse(installed / "MAIN.EXE") +
+                                "UPDATE: FAILED\n");
+  EXPECT_EQ(test::ReadRelease(installed).at("MAIN.EXE"), releases_[1].at("MAIN.EXE"));
+}
+
+// Without folder choice and groups there is no main dialog: the update runs at once in the
+// current folder.
+TEST_F(UpdateScenarios, FolderChoiceOffUpdatesTheCurrentFolderAtOnce) {
+  input_.folder_choice = false;
+  const fs::path installed = Install(releases_[0]);
+  test::ProgramAnswers answers;
+  answers.main_dialog = false;
+  EXPECT_EQ(Run(Package(), installed, answers).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+}
+
+TEST_F(UpdateScenarios, TypedFolderIsTheOneUpdated) {
+  const fs::path installed = Install(releases_[0]);
+  const fs::path elsewhere = Install(releases_[0]);
+  test::ProgramAnswers answers;
+  answers.folder = installed;
+  EXPECT_EQ(Run(Package(), elsewhere, answers).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+  test::ExpectSameFiles(test::ReadRelease(elsewhere), releases_[0]);
+}
+
+TEST_F(UpdateScenarios, RestartIsOfferedAfterACompletedRun) {
+  input_.restart = true;
+  const fs::path installed = Install(releases_[1]);
+  const test::ProgramRun run = Run(Package(), installed);  // No by default
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.transcript,
+            "UPDATE: DONE\nUPDATE: " + test::Utf8(texts::kTextRestartPrompt) + "\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+}
+
+// Dictionaries travel as an additional group whose folder the user names per generation.
+class GroupScenarios : public UpdateScenarios {
+ protected:
+  void SetUp() override {
+    UpdateScenarios::SetUp();
+    releases_ = {releases_[0], releases_[1]};
+    releases_[0]["dict/基本.dic"] = "words 1";
+    releases_[1]["dict/基本.dic"] = "words 2";
+    releases_[1]["dict/追加.dic"] = "more words";
+    std::vector<fs::path> folders;
+    for (size_t i = 0; i < releases_.size(); ++i) {
+      folders.push_back(dir_ / ("g" + std::to_string(i)));
+      test::WriteRelease(folders.back(), releases_[i]);
+    }
+    const builder::GeneratorInput plain = builder::InputFromFolders(folders);
+    input_.releases = plain.releases;
+    for (size_t i = 0; i < input_.releases.size(); ++i) {
+      input_.releases[i].name = kNames[i];
+      input_.releases[i].groups = {{test::Cp932("辞書"), "", "C:", "dict"}};
+    }
+  }
+
+  Files Main(Files files) {
+    std::erase_if(files, [](const auto& f) { return f.first.rfind("dict/", 0) == 0; });
+    return files;
+  }
+  Files Group(const Files& files) {
+    Files out;
+    for (const auto& [path, content] : files) {
+      if (path.rfind("dict/", 0) == 0) out[path.substr(5)] = content;
+    }
+    return out;
+  }
+};
+
+TEST_F(GroupScenarios, GroupFilesGoToTheFoldersNamedForEachGeneration) {
+  const fs::path installed = Install(Main(releases_[0]));
+  const fs::path dictionaries = Install(Group(releases_[0]));
+  test::ProgramAnswers answers;
+  for (const char* generation : {"1.0", "1.1"}) {
+    answers.groups.push_back({generation, "辞書", dictionaries});
+  }
+  EXPECT_EQ(Run(Package(), installed, answers).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), Main(releases_[1]));
+  test::ExpectSameFiles(test::ReadRelease(dictionaries), Group(releases_[1]));
+}
+
+TEST_F(GroupScenarios, BareDriveAsGroupFolderStopsBeforeAnything) {
+  const fs::path installed = Install(Main(releases_[0]));
+  const test::ProgramRun run = Run(Package(), installed);
+  EXPECT_EQ(run.transcript, "UPDATE: " + test::Utf8(texts::kTextInvalidGroupPath) + "\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), Main(releases_[0]));
+}
+
+}  // namespace
+}  // namespace gp
