@@ -1,8 +1,8 @@
 #include "ui/console_host.h"
 
-#include <cstdlib>
 #include <cstring>
 
+#include "base/texts.h"
 #include "platform/platform.h"
 #include "ui/scripted_host.h"
 
@@ -40,6 +40,19 @@ std::string Lower(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return s;
+}
+
+// The 1-based number typed after a form command ("g 2") as a 0-based index; -1 when it is no
+// number or too large to be one.
+int TypedIndex(const std::string& text) {
+  const std::string digits = Trim(text);
+  if (digits.empty() || digits.size() > 6) return -1;
+  int value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value - 1;
 }
 
 // A host path typed by the user or given in the answers, as a program path.
@@ -304,8 +317,10 @@ int ConsoleHost::RunMainInteractive(DialogControls& dialog, DialogProcedure& pro
 
 void ConsoleHost::RunPropertiesInteractive(DialogControls& dialog, DialogProcedure& procedure) {
   ScriptedDialog& store = static_cast<ScriptedDialog&>(dialog);
+  // The properties dialog keeps the caption of its template: its procedure sets none.
+  const std::string title = store.title().empty() ? texts::kTextPropertiesTitle : store.title();
   while (!store.ended()) {
-    Say("\n== " + Utf8(store.title()) + " ==\n");
+    Say("\n== " + Utf8(title) + " ==\n");
     Say("Project: " + Utf8(dialog.GetItemText(kPropProjectComment, 256)) + "\n");
     const auto& generations = store.ComboItems(kPropGenerations);
     const int g = dialog.ComboSelection(kPropGenerations);
@@ -338,10 +353,10 @@ void ConsoleHost::RunPropertiesInteractive(DialogControls& dialog, DialogProcedu
     } else if (a == "c" || a == "cancel") {
       procedure.OnCommand(dialog, kIdCancel);
     } else if (a.rfind("g ", 0) == 0) {
-      dialog.ComboSelect(kPropGenerations, std::atoi(a.c_str() + 2) - 1);
+      dialog.ComboSelect(kPropGenerations, TypedIndex(a.substr(2)));
       procedure.OnCommand(dialog, kPropGenerations);
     } else if (groups && a.rfind("r ", 0) == 0) {
-      dialog.ComboSelect(kPropGroups, std::atoi(a.c_str() + 2) - 1);
+      dialog.ComboSelect(kPropGroups, TypedIndex(a.substr(2)));
       procedure.OnCommand(dialog, kPropGroups);
     } else if (groups && a.rfind("f ", 0) == 0) {
       std::string program;
