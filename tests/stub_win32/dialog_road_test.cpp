@@ -126,6 +126,22 @@ TEST_F(DialogRoad, FileInUseIsRetriedAfterItIsClosed) {
   EXPECT_EQ(test::ReadRelease(installed).at("A.EXE"), "a1");
 }
 
+TEST_F(DialogRoad, GroupFolderClearedToABareDriveStopsTheRun) {
+  const fs::path words = Install({{"w.dic", "w0"}}, "words");
+  const std::string words_default = test::ProgramPath(words);
+  AddRelease({{"A.EXE", "a0"}, {"words/w.dic", "w0"}}, {{"words", words_default}});
+  AddRelease({{"A.EXE", "a1"}, {"words/w.dic", "w1"}}, {{"words", words_default}});
+  input_.folder_choice = false;
+  input_.default_folder.clear();
+  const fs::path installed = Install({{"A.EXE", "a0"}}, "installed");
+  uidriver::SessionOptions options = Options(installed);
+  options.groups = {{"r1", "words", "C:"}};
+  const uidriver::SessionResult result = Drive(Package(), options);
+  EXPECT_EQ(result.transcript, "UPDATE: " + test::Utf8(texts::kTextInvalidGroupPath) + "\n");
+  EXPECT_EQ(test::ReadRelease(installed).at("A.EXE"), "a0");
+  EXPECT_EQ(test::ReadRelease(words).at("w.dic"), "w0");
+}
+
 // Three generations: the first without groups, the others with two. The
 // properties dialog refills the group list per generation, keeps typed folders across group
 // switches, stores them on OK, forgets them on Cancel, and the update writes where they say.
