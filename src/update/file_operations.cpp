@@ -159,7 +159,9 @@ class PatchCommands {
         old_(old_file),
         old_size_(old_size),
         target_(target),
-        transfer_(transfer) {}
+        transfer_(transfer),
+        slots_(static_cast<size_t>(
+            std::min<uint64_t>((old_size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks))) {}
 
   bool Run() {
     uint64_t consumed = kStreamHeaderSize;
@@ -197,9 +199,10 @@ class PatchCommands {
     return true;
   }
 
-  // Appends old[offset, offset + length). The old file is read through a few aligned blocks
-  // kept in memory (least recently used goes first), so that the many small copies of a diff,
-  // which mostly come from a handful of regions, cost no seek and no read of their own.
+  // Appends old[offset, offset + length). The old file is read in aligned blocks that stay in
+  // memory: a diff's many small copies jump between the regions of the old file, so each block
+  // is read once however often it is copied from (for old files up to the cache's size; beyond
+  // it, blocks that share a slot replace each other).
   bool CopyOld(uint32_t offset, uint32_t length) {
     if (offset > old_size_ || length > old_size_ - offset) return false;
     uint64_t at = offset;
@@ -230,44 +233,32 @@ class PatchCommands {
     return true;
   }
 
-  // The cached block that starts at start (a multiple of kBlockSize), read when missing.
+  // The cached block that starts at start (a multiple of kBlockSize), read when missing; null
+  // when there is no memory for it or it cannot be read.
   const uint8_t* Block(uint64_t start) {
-    ++clock_;
-    for (CachedBlock& b : blocks_) {
-      if (b.data && b.start == start) {
-        b.used = clock_;
-        return b.data.get();
-      }
-    }
-    CachedBlock* victim = &blocks_[0];
-    for (CachedBlock& b : blocks_) {
-      if (!b.data) {
-        b.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
-        if (!b.data) return nullptr;
-        victim = &b;
-        break;
-      }
-      if (b.used < victim->used) victim = &b;
+    if (slots_.empty()) return nullptr;
+    CachedBlock& slot = slots_[static_cast<size_t>((start / kBlockSize) % slots_.size())];
+    if (slot.data && slot.start == start) return slot.data.get();
+    if (!slot.data) {
+      slot.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
+      if (!slot.data) return nullptr;
     }
     const uint64_t length = std::min<uint64_t>(kBlockSize, old_size_ - start);
-    victim->start = ~0ull;
+    slot.start = ~0ull;
     if (!old_.Seek(static_cast<int64_t>(start), platform::Origin::kBegin) ||
-        !ReadExact(old_, victim->data.get(), static_cast<uint32_t>(length))) {
+        !ReadExact(old_, slot.data.get(), static_cast<uint32_t>(length))) {
       return nullptr;
     }
-    victim->start = start;
-    victim->used = clock_;
-    return victim->data.get();
+    slot.start = start;
+    return slot.data.get();
   }
 
   static constexpr uint64_t kBlockSize = 64u * 1024;
+  static constexpr uint64_t kMaxCachedBlocks = 1024;  // 64 MiB at most, allocated as used
   struct CachedBlock {
     std::unique_ptr<uint8_t[]> data;
     uint64_t start = ~0ull;
-    uint64_t used = 0;
   };
-  CachedBlock blocks_[16];  // 1 MiB at most
-  uint64_t clock_ = 0;
 
   ReadAhead& diff_;
   uint64_t diff_size_;
@@ -275,6 +266,7 @@ class PatchCommands {
   uint64_t old_size_;
   WriteBehind& target_;
   uint8_t* transfer_;
+  std::vector<CachedBlock> slots_;
 };
 
 // The components of a folder path, cut at every backslash that is not the second byte of a

@@ -241,6 +241,32 @@ TEST_F(FileOperationsTest, RandomDiffsRebuildTheirTargets) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// An old file larger than the blocks kept in memory: copies that alternate between regions 64 MiB
+// apart (the same cache slot), and copies across block boundaries, still take the right bytes.
+TEST_F(FileOperationsTest, CopiesFromAnOldFileLargerThanTheCacheTakeTheRightBytes) {
+  const size_t mib = size_t{1} << 20;
+  std::vector<uint8_t> old(64 * mib + 3 * 65536 + 77);
+  for (size_t i = 0; i < old.size(); ++i) {
+    old[i] = static_cast<uint8_t>((static_cast<uint64_t>(i) * 0x9E3779B97F4A7C15u) >> 56);
+  }
+  const std::string old_path = Put("big.bin", old);
+  DiffBytes diff;
+  std::vector<uint8_t> expected;
+  auto copy = [&](size_t offset, uint16_t length) {
+    diff.ShortCopy(length, static_cast<uint32_t>(offset));
+    expected.insert(expected.end(), old.begin() + offset, old.begin() + offset + length);
+  };
+  for (int round = 0; round < 3; ++round) {
+    copy(100, 5000);
+    copy(64 * mib + 100, 5000);                // same slot as the block before
+    copy(65536 - 10, 30);                       // across two blocks
+    copy(64 * mib + 2 * 65536 - 3, 300);        // across two blocks near the end
+    copy(old.size() - 77, 77);                  // the short last block
+  }
+  ASSERT_TRUE(Patch(old_path, P("target.bin"), Crc(old), diff.bytes()));
+  EXPECT_EQ(test::ReadBytes(H("target.bin")), expected);
+}
+
 TEST_F(FileOperationsTest, WithoutTheVersionCheckMissingAndForeignOldFilesAreTolerated) {
   Install(0);
   const std::vector<uint8_t> diff = DiffBytes().Literal("new").bytes();
