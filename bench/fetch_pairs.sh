@@ -22,6 +22,11 @@ pairs=(
   "swc-1.16.20|@swc/core-win32-x64-msvc|1.16.20|1.16.22|package/swc.win32-x64-msvc.node"
 )
 
+# Whole packages for bench/update_bench.sh (release trees of many files): package | old | new
+trees=(
+  "electron-winstaller|5.4.0|5.4.4"
+)
+
 fetch() {  # package version -> path of the tarball in the cache
   local pkg=$1 ver=$2
   local tag=${pkg//\//_}
@@ -51,6 +56,11 @@ for entry in "${pairs[@]}"; do
     mv "$dir/$side.part" "$dir/$side"
   done
   echo "fetch_pairs: $name ($pkg $oldv -> $newv)"
+done
+for entry in "${trees[@]}"; do
+  IFS='|' read -r pkg oldv newv <<<"$entry"
+  fetch "$pkg" "$oldv" >/dev/null
+  fetch "$pkg" "$newv" >/dev/null
 done
 ls -l "$cache"/pairs/*/ | sed -n '1,200p' >&2
 echo "$cache/pairs"

@@ -9,7 +9,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 reps="${1:-3}"
 cache="${GENPATCH_BENCH_CACHE:-$HOME/.cache/genpatch-bench}"
 build="${GP_BENCH_BUILD_DIR:-$root/build/linux-release}"
-[ -d "$cache/tarballs" ] || "$root/bench/fetch_pairs.sh" >/dev/null
+[ -f "$cache/tarballs/electron-winstaller-5.4.4.tgz" ] || "$root/bench/fetch_pairs.sh" >/dev/null
 (cd "$root" && cmake --preset linux-release >/dev/null)
 cmake --build "$build" --target genpatch genpatch-stub -j2 >/dev/null
 genpatch="$build/src/cli/genpatch"
@@ -26,7 +26,8 @@ ms() { echo $(( ($2 - $1) / 1000000 )); }
 printf '%-34s %10s %10s %9s %9s %9s %9s %9s\n' pair package xdelta3 size/xd build_ms xd_ms apply_ms cp_ms
 for pair in "esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4" \
             "rollup_rollup-win32-x64-msvc-4.40.0 rollup_rollup-win32-x64-msvc-4.41.0" \
-            "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0"; do
+            "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0" \
+            "electron-winstaller-5.4.0 electron-winstaller-5.4.4"; do
   set -- $pair
   [ -f "$cache/tarballs/$1.tgz" ] && [ -f "$cache/tarballs/$2.tgz" ] || continue
   rm -rf "$work/old" "$work/new" && mkdir -p "$work/old" "$work/new"
