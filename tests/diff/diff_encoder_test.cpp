@@ -239,7 +239,111 @@ TEST(DiffEncoder, OptionsAtTheirExtremesStayCorrect) {
       options.max_candidates = candidates;
       options.good_enough = min_copy;
       options.lazy = candidates > 1;
+      options.sample_bits = candidates > 1 ? 8 : 0;
       EncodeAndCheck(old_file, new_file, options);
+    }
+  }
+}
+
+// The kinds of the commands of a diff, in order, with their lengths.
+std::vector<std::pair<DiffCommand::Kind, uint32_t>> Commands(const Bytes& diff) {
+  std::vector<std::pair<DiffCommand::Kind, uint32_t>> out;
+  ForEachDiffCommand(diff, [&](const DiffCommand& c) {
+    out.emplace_back(c.kind, c.length);
+    return true;
+  });
+  return out;
+}
+
+TEST(DiffEncoder, LiteralRunsAroundTheRunLimit) {
+  // New data with nothing in common with the old file, at and around the longest literal run:
+  // every run but the last must be full, and none may be longer.
+  std::mt19937_64 rng(BaseSeed() + 700);
+  const Bytes old_file(5000, 0x5A);
+  for (size_t size : {size_t{kMaxLiteralRun} - 1, size_t{kMaxLiteralRun},
+                      size_t{kMaxLiteralRun} + 1, 2 * size_t{kMaxLiteralRun},
+                      2 * size_t{kMaxLiteralRun} + 1}) {
+    SCOPED_TRACE("size " + std::to_string(size));
+    Bytes new_file(size);
+    for (auto& b : new_file) b = static_cast<uint8_t>(rng() % 255);  // never 0x5A runs
+    for (auto& b : new_file) b = b == 0x5A ? 0x5B : b;
+    Checked c = EncodeAndCheck(old_file, new_file);
+    EXPECT_EQ(c.stats.copied_bytes, 0u);
+    EXPECT_EQ(c.stats.literal_runs, (size + kMaxLiteralRun - 1) / kMaxLiteralRun);
+    EXPECT_EQ(c.diff.size(), kEntryHeaderSize + size + c.stats.literal_runs * kLiteralHeaderSize);
+  }
+}
+
+TEST(DiffEncoder, CopiesAroundTheShortCopyLimit) {
+  // A block of the old file of exactly the longest short copy, one more, and one less, between
+  // fresh bytes: the copy is short up to the limit and long above it, and covers the block.
+  std::mt19937_64 rng(BaseSeed() + 800);
+  const Bytes old_file = RandomFile(rng, 3 * size_t{kMaxShortCopy});
+  for (uint32_t length : {kMaxShortCopy - 1, kMaxShortCopy, kMaxShortCopy + 1}) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    const size_t from = 1000;
+    Bytes new_file = {0xF1, 0xF2, 0xF3};
+    new_file.insert(new_file.end(), old_file.begin() + from, old_file.begin() + from + length);
+    new_file.insert(new_file.end(), {0xF4, 0xF5, 0xF6});
+    // The bytes around the block differ from the old file's neighbours of the block.
+    if (old_file[from - 1] == 0xF3 || old_file[from + length] == 0xF4) continue;
+    Checked c = EncodeAndCheck(old_file, new_file);
+    const auto commands = Commands(c.diff);
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[1].first, length > kMaxShortCopy ? DiffCommand::Kind::kLongCopy
+                                                         : DiffCommand::Kind::kShortCopy);
+    EXPECT_EQ(commands[1].second, length);
+  }
+}
+
+TEST(DiffEncoder, CopiesThatReachTheEndOfTheOldFile) {
+  // The new file ends with the old file's last bytes, and the old file's tail also appears in
+  // the middle: copies must stop exactly at the old file's end.
+  for (uint64_t i = 0; i < 10; ++i) {
+    std::mt19937_64 rng(BaseSeed() + 900 + i);
+    const Bytes old_file = RandomFile(rng, 100 + rng() % 50000);
+    const size_t tail = 1 + rng() % std::min<size_t>(old_file.size(), 40000);
+    Bytes new_file = RandomFile(rng, rng() % 100);
+    new_file.insert(new_file.end(), old_file.end() - static_cast<ptrdiff_t>(tail), old_file.end());
+    new_file.insert(new_file.end(), {1, 2, 3, 4});
+    new_file.insert(new_file.end(), old_file.end() - static_cast<ptrdiff_t>(tail), old_file.end());
+    SCOPED_TRACE("old " + std::to_string(old_file.size()) + ", tail " + std::to_string(tail));
+    Checked c = EncodeAndCheck(old_file, new_file);
+    if (tail >= 64) {
+      EXPECT_GE(c.stats.copied_bytes, 2 * tail);
+    }
+  }
+}
+
+TEST(DiffEncoder, SampledIndexStillFindsBlocks) {
+  // Blocks of 64 to 500 bytes of the old file in a new order, directly after each other or
+  // after fresh bytes (long enough for the sparse lookups deep in new data): with one key in
+  // 2^k indexed, each block is found somewhere inside and grown back to its start, so almost
+  // nothing but the fresh bytes is left as literal bytes.
+  for (uint32_t bits : {0u, 1u, 2u, 3u}) {
+    for (size_t fresh : {size_t{0}, size_t{300}}) {
+      // Deep in fresh bytes the lookups are sparser still: 64-byte blocks are then found
+      // reliably only with half the keys indexed or more.
+      if (fresh > 0 && bits > 1) continue;
+      SCOPED_TRACE("sample bits " + std::to_string(bits) + ", fresh " + std::to_string(fresh));
+      std::mt19937_64 rng(BaseSeed() + 1000 + bits);
+      const Bytes old_file = RandomFile(rng, 400000);
+      Bytes new_file;
+      size_t blocks = 0;
+      while (new_file.size() < 300000) {
+        const Bytes junk = RandomFile(rng, fresh);
+        new_file.insert(new_file.end(), junk.begin(), junk.end());
+        const size_t length = 64 + rng() % 437;
+        const size_t from = rng() % (old_file.size() - length);
+        new_file.insert(new_file.end(), old_file.begin() + from, old_file.begin() + from + length);
+        ++blocks;
+      }
+      DiffEncodeOptions options;
+      options.sample_bits = bits;
+      Checked c = EncodeAndCheck(old_file, new_file, options);
+      EXPECT_LE(c.stats.literal_bytes, blocks * (fresh + 1)) << "blocks were missed";
+      EXPECT_GE(c.stats.copied_bytes, new_file.size() - blocks * (fresh + 16));
+      EXPECT_LE(c.stats.short_copies, blocks + blocks / 16);
     }
   }
 }
