@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "release_pairs.h"
 #include "builder/diff_apply.h"
 #include "builder/diff_encoder.h"
 #include "codec/lzw_encoder.h"
@@ -26,23 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string Quote(const fs::path& path) {
-  std::string out = "'";
-  for (char c : path.string()) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-fs::path PairsDir() {
-  if (const char* dir = std::getenv("GENPATCH_BENCH_PAIRS")) return dir;
-  const char* home = std::getenv("HOME");
-  return fs::path(home ? home : ".") / ".cache/genpatch-bench/pairs";
-}
+using gp::bench::Quote;
+using gp::bench::ReadAll;
 
 uint64_t BsdiffMax() {
   const char* env = std::getenv("GENPATCH_BENCH_BSDIFF_MAX");
@@ -111,22 +97,10 @@ void Peer(benchmark::State& state, fs::path dir, std::string tool) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<fs::path> pairs;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(PairsDir(), error)) {
-    if (fs::is_regular_file(entry.path() / "old") && fs::is_regular_file(entry.path() / "new")) {
-      pairs.push_back(entry.path());
-    }
-  }
-  std::sort(pairs.begin(), pairs.end());
-  if (pairs.empty()) {
-    std::fprintf(stderr, "diff_bench: no pairs in %s (run bench/fetch_pairs.sh)\n",
-                 PairsDir().string().c_str());
-  }
+  const std::vector<fs::path> pairs = gp::bench::ListPairs("diff_bench");
   for (const fs::path& dir : pairs) {
     const std::string name = dir.filename().string();
-    // One pass is enough for files of many megabytes; small ones are repeated.
-    const int iterations = fs::file_size(dir / "new") > (16u << 20) ? 1 : 3;
+    const int iterations = gp::bench::PairIterations(dir);
     benchmark::RegisterBenchmark(("DiffEncode/" + name).c_str(), Encode, dir)
         ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(iterations);
     benchmark::RegisterBenchmark(("Xdelta3/" + name).c_str(), Peer, dir, std::string("xdelta3"))

@@ -21,6 +21,7 @@
 
 #include "builder/diff_encoder.h"
 #include "codec/crc32.h"
+#include "release_pairs.h"
 #include "platform/platform.h"
 #include "ui/host.h"
 #include "ui/scripted_host.h"
@@ -31,30 +32,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
+using gp::bench::Quote;
+using gp::bench::ReadAll;
 
 // The option word that holds the version-check flag (header offset 0x14).
 constexpr size_t kVersionCheckWord = (0x14 - 0x04) / 4;
 
-Bytes ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteAll(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string Quote(const fs::path& path) {
-  std::string out = "'";
-  for (char c : path.string()) out += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-fs::path PairsDir() {
-  if (const char* dir = std::getenv("GENPATCH_BENCH_PAIRS")) return dir;
-  const char* home = std::getenv("HOME");
-  return fs::path(home ? home : ".") / ".cache/genpatch-bench/pairs";
 }
 
 // A scratch folder per pair under the system's temporary folder, removed at the end.
@@ -154,21 +140,10 @@ void Xdelta3Decode(benchmark::State& state, fs::path dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<fs::path> pairs;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(PairsDir(), error)) {
-    if (fs::is_regular_file(entry.path() / "old") && fs::is_regular_file(entry.path() / "new")) {
-      pairs.push_back(entry.path());
-    }
-  }
-  std::sort(pairs.begin(), pairs.end());
-  if (pairs.empty()) {
-    std::fprintf(stderr, "patch_bench: no pairs in %s (run bench/fetch_pairs.sh)\n",
-                 PairsDir().string().c_str());
-  }
+  const std::vector<fs::path> pairs = gp::bench::ListPairs("patch_bench");
   for (const fs::path& dir : pairs) {
     const std::string name = dir.filename().string();
-    const int iterations = fs::file_size(dir / "new") > (16u << 20) ? 1 : 3;
+    const int iterations = gp::bench::PairIterations(dir);
     benchmark::RegisterBenchmark(("PatchFile/" + name).c_str(), PatchFileBench, dir)
         ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(iterations);
     benchmark::RegisterBenchmark(("Xdelta3Decode/" + name).c_str(), Xdelta3Decode, dir)
