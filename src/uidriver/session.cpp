@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "app/dialogs.h"
+#include "ui/host.h"
 #include "uidriver/ui_driver.h"
 
 namespace gp::uidriver {
@@ -12,22 +14,22 @@ namespace {
 constexpr uint32_t kDialogWaitMs = 15000;
 constexpr uint32_t kPollMs = 20;
 
-// Control ids of the package program's dialogs.
-constexpr int kIdOk = 1;
-constexpr int kIdCancel = 2;
-constexpr int kIdRetry = 4;
-constexpr int kIdYes = 6;
-constexpr int kIdNo = 7;
-constexpr int kMainFolderEdit = 1000;
-constexpr int kMainBrowse = 1001;
-constexpr int kMainExecute = 1002;
-constexpr int kMainProperties = 1003;
-constexpr int kPropBrowse = 1004;
-constexpr int kPropFolderEdit = 1005;
-constexpr int kPropGenerations = 1006;
-constexpr int kPropGroups = 1007;
-constexpr int kProgressBar = 1013;
-constexpr int kStatusText = 1018;
+// Control ids of the package program's dialogs and message boxes, as the program defines them.
+using gp::kMainBrowse;
+using gp::kMainExecute;
+using gp::kMainFolderEdit;
+using gp::kMainProperties;
+using gp::kPropBrowse;
+using gp::kPropFolderEdit;
+using gp::kPropGenerations;
+using gp::kPropGroups;
+using ui::kIdCancel;
+using ui::kIdNo;
+using ui::kIdOk;
+using ui::kIdRetry;
+using ui::kIdYes;
+using ui::kProgressBar;
+using ui::kStatusText;
 
 using Clock = std::chrono::steady_clock;
 

@@ -1,5 +1,7 @@
 #include "pty_session.h"
 
+#include "run_process.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,9 +12,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-
-extern char** environ;
 
 namespace gp::test {
 
@@ -72,20 +71,7 @@ bool PtySession::Start(const std::vector<std::string>& argv,
   ioctl(master_, TIOCSWINSZ, &size);
 
   // Everything the child needs is made before the fork: after it, only system calls.
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
-  }
-  for (const auto& [k, v] : env) {
-    if (v.empty()) {
-      merged.erase(k);
-    } else {
-      merged[k] = v;
-    }
-  }
-  std::vector<std::string> env_strings;
-  for (const auto& [k, v] : merged) env_strings.push_back(k + "=" + v);
+  std::vector<std::string> env_strings = ChildEnvironment(env, /*empty_removes=*/true);
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

@@ -12,6 +12,25 @@ extern char** environ;
 
 namespace gp::test {
 
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& changes,
+                                          bool empty_removes) {
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const char* eq = std::strchr(*e, '=');
+    if (eq) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
+  }
+  for (const auto& [k, v] : changes) {
+    if (empty_removes && v.empty()) {
+      merged.erase(k);
+    } else {
+      merged[k] = v;
+    }
+  }
+  std::vector<std::string> entries;
+  for (const auto& [k, v] : merged) entries.push_back(k + "=" + v);
+  return entries;
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env,
                          const std::string& input) {
@@ -28,14 +47,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_addclose(&actions, fd);
   }
 
-  std::map<std::string, std::string> merged;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq) merged[std::string(*e, static_cast<size_t>(eq - *e))] = eq + 1;
-  }
-  for (const auto& [k, v] : env) merged[k] = v;
-  std::vector<std::string> env_strings;
-  for (const auto& [k, v] : merged) env_strings.push_back(k + "=" + v);
+  std::vector<std::string> env_strings = ChildEnvironment(env);
   std::vector<char*> envp;
   for (auto& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

@@ -14,6 +14,11 @@ struct ProcessResult {
   std::string err;
 };
 
+// This process's environment as NAME=VALUE entries, with changes applied: a variable is set,
+// or, when empty_removes and its value is empty, left out.
+std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& changes,
+                                          bool empty_removes = false);
+
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {},
                          const std::string& input = std::string());

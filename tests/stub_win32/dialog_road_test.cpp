@@ -3,6 +3,9 @@
 // dialog's generations and group folders, and a file in use retried once it is closed.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/dialogs.h"
 #include "base/texts.h"
 #include "support/release_files.h"
@@ -179,7 +182,7 @@ TEST_F(DialogRoad, PropertiesDialogEditsTheGroupFoldersPerGeneration) {
   auto close = [&](uidriver::Window props, int button) {
     uidriver::PressButton(props, button);
     for (int i = 0; i < 500 && uidriver::IsVisible(props); ++i) {
-      uidriver::WaitForDialog(nullptr, 0, 0, 20);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_FALSE(uidriver::IsVisible(props));
   };
