@@ -52,10 +52,10 @@ struct Fixture {
   Fixture() {
     fs::create_directories(folder);
     gp::platform::SetEnvironment("GENPATCH_TEMP_DIR", folder.string().c_str());
-    gp::builder::PackageSpec spec;
-    spec.header.caption = "bench";
-    spec.header.generations = {{"g0", "", {}}, {"g1", "", {}}};
-    spec.options = gp::builder::DefaultOptionsTexts();
+    gp::builder::PackageDescription desc;
+    desc.header.caption = "bench";
+    desc.header.generations = {{"g0", "", {}}, {"g1", "", {}}};
+    desc.options = gp::builder::DefaultOptionsTexts();
     gp::builder::DocfileStream stream;
     stream.path = "1\\_\\0.";
     stream.size = kContent;
@@ -63,11 +63,11 @@ struct Fixture {
       Fill(offset, out, size);
       return true;
     };
-    spec.streams.push_back(stream);
-    spec.stub = folder / "stub.bin";
-    std::ofstream(spec.stub, std::ios::binary) << std::string(65536, '\x90');
+    desc.streams.push_back(stream);
+    desc.stub = folder / "stub.bin";
+    std::ofstream(desc.stub, std::ios::binary) << std::string(65536, '\x90');
     gp::builder::PackageSizes sizes;
-    ok = gp::builder::WritePackage(spec, package, &sizes).empty();
+    ok = gp::builder::WritePackage(desc, package, &sizes).empty();
     // The payload range of the package, for the expansion stage alone.
     std::ifstream in(package, std::ios::binary);
     std::ofstream out(payload, std::ios::binary | std::ios::trunc);

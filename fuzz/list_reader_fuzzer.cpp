@@ -68,16 +68,16 @@ Scratch& TheScratch() {
 }
 
 void InstallPackage(const std::string& dest) {
-  gp::builder::HeaderSpec spec;
-  spec.caption = "c";
-  spec.group_count = 2;
-  spec.generations = {{"g0", "", {{"data", "", dest + "\\g0"}, {"X", "", dest}}},
+  gp::builder::HeaderDescription desc;
+  desc.caption = "c";
+  desc.group_count = 2;
+  desc.generations = {{"g0", "", {{"data", "", dest + "\\g0"}, {"X", "", dest}}},
                       {"g1", "", {{"DATA", "", dest + "\\g1"}}},
                       {"g2", "", {}}};
   gp::PackageTables& p = gp::Package();
   p.Reset();
   if (!gp::AllocateTextBuffers()) return;
-  const std::vector<uint8_t> header = gp::builder::WriteHeader(spec);
+  const std::vector<uint8_t> header = gp::builder::WriteHeader(desc);
   p.header_block.reset(new uint8_t[header.size()]);
   std::memcpy(p.header_block.get(), header.data(), header.size());
   p.header_length = static_cast<uint32_t>(header.size());

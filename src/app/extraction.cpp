@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "base/endian.h"
 #include "base/texts.h"
 #include "codec/payload_expander.h"

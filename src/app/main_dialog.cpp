@@ -3,7 +3,7 @@
 
 #include "app/dialogs.h"
 #include "app/extraction.h"
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "app/program.h"
 #include "platform/platform.h"
 #include "update/package_tables.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "base/byte_reader.h"
 #include "base/endian.h"
 #include "base/texts.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "update/package_tables.h"
 
 namespace gp {

@@ -568,9 +568,9 @@ class Generator {
     write_state_ = std::make_shared<WriteState>();
     write_state_->progress = progress_;
     GeneratedPackage out;
-    PackageSpec& spec = out.spec;
+    PackageDescription& desc = out.desc;
 
-    HeaderSpec& header = spec.header;
+    HeaderDescription& header = desc.header;
     header.file_removal = input_.file_removal ? 1 : 0;
     header.backup = input_.backup ? 1 : 0;
     header.folder_choice = input_.folder_choice ? 1 : 0;
@@ -580,7 +580,7 @@ class Generator {
     header.caption = input_.caption;
     header.default_folder = input_.default_folder;
     for (const ReleaseInput& release : input_.releases) {
-      GenerationSpec generation;
+      GenerationDescription generation;
       generation.name = release.name;
       generation.comment = release.comment;
       for (const GroupInput& group : release.groups) {
@@ -591,8 +591,8 @@ class Generator {
     }
     std::string error = CheckHeader(header);
     if (!error.empty()) throw BuildError("the package header: " + error);
-    spec.options = input_.options;
-    if (!(error = CheckOptionsTexts(spec.options)).empty()) throw BuildError(error);
+    desc.options = input_.options;
+    if (!(error = CheckOptionsTexts(desc.options)).empty()) throw BuildError(error);
 
     size_t diffs = 0;
     for (size_t k = 1; k < G(); ++k) {
@@ -603,10 +603,10 @@ class Generator {
       StepSummary step;
       step.from = input_.releases[k - 1].name;
       step.to = input_.releases[k].name;
-      std::vector<ListEntrySpec> entries;
+      std::vector<ListEntryDescription> entries;
       for (size_t i = 0; i < lists_[k].size(); ++i) {
         const PlannedEntry& e = lists_[k][i];
-        ListEntrySpec entry;
+        ListEntryDescription entry;
         if (e.old_side.file) {
           entry.old_crc = e.old_side.file->crc;
           entry.old_data_path = DataPath(k, k - 1, e.old_side, i);
@@ -627,7 +627,7 @@ class Generator {
             stream = DiffStream(entry.new_data_path, *e.old_side.file, file);
           }
           step.stream_bytes += stream.size;
-          spec.streams.push_back(Tracked(std::move(stream), file.host));
+          desc.streams.push_back(Tracked(std::move(stream), file.host));
         }
         switch (e.kind) {
           case EntryKind::kAdded: ++step.added; break;
@@ -638,7 +638,7 @@ class Generator {
         entries.push_back(std::move(entry));
       }
       if (!(error = CheckList(entries)).empty()) throw BuildError("list " + std::to_string(k) + ": " + error);
-      spec.streams.push_back(StreamFromBytes(std::to_string(k) + "\\list.dat", WriteList(entries)));
+      desc.streams.push_back(StreamFromBytes(std::to_string(k) + "\\list.dat", WriteList(entries)));
       out.steps.push_back(step);
     }
     spill_->Finish();

@@ -96,7 +96,7 @@ struct GeneratedPackage {
   // Header, options and streams; the caller sets the layout, the program image and the
   // payload form. The stream sources read the release files and a scratch file of diffs when
   // the package is written, so keep this object (and the release folders) until then.
-  PackageSpec spec;
+  PackageDescription desc;
   std::vector<StepSummary> steps;
   // After a failed write: which release file could not be read (empty when none failed).
   std::shared_ptr<const std::string> source_failure;

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "base/endian.h"
 
 namespace gp::builder {
@@ -37,29 +37,29 @@ std::string CheckText(const std::string& what, const std::string& text, size_t l
 
 }  // namespace
 
-std::string CheckHeader(const HeaderSpec& spec) {
+std::string CheckHeader(const HeaderDescription& desc) {
   std::string error;
-  if (!(error = CheckText("the project comment", spec.comment, layout::kTextSlotSize)).empty() ||
-      !(error = CheckText("the caption", spec.caption, layout::kTextSlotSize)).empty() ||
-      !(error = CheckText("the default folder", spec.default_folder, layout::kTextSlotSize))
+  if (!(error = CheckText("the project comment", desc.comment, layout::kTextSlotSize)).empty() ||
+      !(error = CheckText("the caption", desc.caption, layout::kTextSlotSize)).empty() ||
+      !(error = CheckText("the default folder", desc.default_folder, layout::kTextSlotSize))
            .empty()) {
     return error;
   }
-  if (spec.generations.size() > 0x7FFF) return "more than 32,767 generations";
-  if (spec.group_count < 0 || spec.group_count > 255) {
+  if (desc.generations.size() > 0x7FFF) return "more than 32,767 generations";
+  if (desc.group_count < 0 || desc.group_count > 255) {
     return "the group count must be 0 to 255";
   }
-  for (const GenerationSpec& g : spec.generations) {
+  for (const GenerationDescription& g : desc.generations) {
     const std::string where = "generation '" + g.name + "'";
     if (g.name.empty()) return "a generation has no name";
     if (!(error = CheckText(where + " name", g.name, layout::kTextSlotSize)).empty() ||
         !(error = CheckText(where + " comment", g.comment, layout::kTextSlotSize)).empty()) {
       return error;
     }
-    if (g.groups.size() > static_cast<size_t>(spec.group_count)) {
+    if (g.groups.size() > static_cast<size_t>(desc.group_count)) {
       return where + " has more groups than the package's group count";
     }
-    for (const GroupSpec& group : g.groups) {
+    for (const GroupDescription& group : g.groups) {
       const std::string gw = where + " group '" + group.name + "'";
       if (group.name.empty()) return where + " has a group without a name";
       if (!(error = CheckText(gw + " name", group.name, layout::kTextSlotSize)).empty() ||
@@ -72,23 +72,23 @@ std::string CheckHeader(const HeaderSpec& spec) {
   return std::string();
 }
 
-std::vector<uint8_t> WriteHeader(const HeaderSpec& spec) {
+std::vector<uint8_t> WriteHeader(const HeaderDescription& desc) {
   std::vector<uint8_t> out(layout::kFixedPartSize, 0);
-  const uint32_t words[7] = {spec.reserved_04,   spec.file_removal, spec.backup,
-                             spec.folder_choice, spec.version_check, spec.reserved_18,
-                             spec.restart};
+  const uint32_t words[7] = {desc.reserved_04,   desc.file_removal, desc.backup,
+                             desc.folder_choice, desc.version_check, desc.reserved_18,
+                             desc.restart};
   for (size_t i = 0; i < 7; ++i) PutU32(out, layout::kOptionWordsStart + 4 * i, words[i]);
-  StoreU16(&out[layout::kGenerationCount], static_cast<uint16_t>(spec.generations.size()));
-  StoreU16(&out[layout::kGroupCount], static_cast<uint16_t>(spec.group_count));
-  PutU32(out, layout::kCommentLength, Stored(spec.comment));
-  PutU32(out, layout::kCaptionLength, Stored(spec.caption));
-  PutU32(out, layout::kDefaultFolderLength, Stored(spec.default_folder));
-  AppendText(out, spec.comment);
-  AppendText(out, spec.caption);
-  AppendText(out, spec.default_folder);
+  StoreU16(&out[layout::kGenerationCount], static_cast<uint16_t>(desc.generations.size()));
+  StoreU16(&out[layout::kGroupCount], static_cast<uint16_t>(desc.group_count));
+  PutU32(out, layout::kCommentLength, Stored(desc.comment));
+  PutU32(out, layout::kCaptionLength, Stored(desc.caption));
+  PutU32(out, layout::kDefaultFolderLength, Stored(desc.default_folder));
+  AppendText(out, desc.comment);
+  AppendText(out, desc.caption);
+  AppendText(out, desc.default_folder);
   PutU32(out, layout::kGenerationTableOffset, static_cast<uint32_t>(out.size()));
 
-  for (const GenerationSpec& g : spec.generations) {
+  for (const GenerationDescription& g : desc.generations) {
     std::vector<uint8_t> record;
     AppendU32(record, 0);  // record size, below
     record.push_back(static_cast<uint8_t>(g.groups.size()));
@@ -99,7 +99,7 @@ std::vector<uint8_t> WriteHeader(const HeaderSpec& spec) {
                           Stored(g.comment));
     AppendText(record, g.name);
     AppendText(record, g.comment);
-    for (const GroupSpec& group : g.groups) {
+    for (const GroupDescription& group : g.groups) {
       std::vector<uint8_t> entry;
       const uint32_t size = static_cast<uint32_t>(layout::kEntryTexts) + Stored(group.name) +
                             Stored(group.comment) + Stored(group.folder);

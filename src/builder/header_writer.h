@@ -8,19 +8,19 @@
 
 namespace gp::builder {
 
-struct GroupSpec {
+struct GroupDescription {
   std::string name;
   std::string comment;
   std::string folder;  // default destination folder of the group
 };
 
-struct GenerationSpec {
+struct GenerationDescription {
   std::string name;
   std::string comment;
-  std::vector<GroupSpec> groups;  // at most the header's group count
+  std::vector<GroupDescription> groups;  // at most the header's group count
 };
 
-struct HeaderSpec {
+struct HeaderDescription {
   // The seven words at offsets 0x04 .. 0x1C, by name.
   uint32_t reserved_04 = 1;
   uint32_t file_removal = 0;
@@ -32,17 +32,17 @@ struct HeaderSpec {
   std::string comment;         // text 1: project comment
   std::string caption;         // text 2: message caption
   std::string default_folder;  // text 3
-  std::vector<GenerationSpec> generations;
+  std::vector<GenerationDescription> generations;
   int group_count = 0;  // additional groups (columns of the group table)
 };
 
 // Checks the limits of the format (texts under 256 bytes, group folders under 260 bytes,
 // counts that fit their fields, groups per generation within the group count). Returns an
 // empty text when the description fits, else what is wrong.
-std::string CheckHeader(const HeaderSpec& spec);
+std::string CheckHeader(const HeaderDescription& desc);
 
 // The header block. The description must pass CheckHeader.
-std::vector<uint8_t> WriteHeader(const HeaderSpec& spec);
+std::vector<uint8_t> WriteHeader(const HeaderDescription& desc);
 
 // Package executable trailer: u32 payload length, u32 header length, magic (21 bytes).
 std::vector<uint8_t> ExecutableTrailer(uint32_t payload_length, uint32_t header_length);

@@ -19,13 +19,13 @@ void AppendU32(uint32_t value, std::vector<uint8_t>* out) {
 
 }  // namespace
 
-std::string CheckList(const std::vector<ListEntrySpec>& entries) {
+std::string CheckList(const std::vector<ListEntryDescription>& entries) {
   if (entries.size() > kListMaxEntryCount) {
     return "a file list holds " + std::to_string(entries.size()) + " entries, at most " +
            std::to_string(kListMaxEntryCount) + " fit";
   }
   for (size_t i = 0; i < entries.size(); ++i) {
-    const ListEntrySpec& e = entries[i];
+    const ListEntryDescription& e = entries[i];
     for (const std::string* text : {&e.old_data_path, &e.new_data_path, &e.old_name, &e.new_name}) {
       if (text->size() > kListMaxStringBytes) {
         return "list entry " + std::to_string(i) + ": \"" + *text + "\" is longer than " +
@@ -36,10 +36,10 @@ std::string CheckList(const std::vector<ListEntrySpec>& entries) {
   return std::string();
 }
 
-std::vector<uint8_t> WriteList(const std::vector<ListEntrySpec>& entries) {
+std::vector<uint8_t> WriteList(const std::vector<ListEntryDescription>& entries) {
   std::vector<uint8_t> out(2);
   StoreU16(out.data(), static_cast<uint16_t>(entries.size()));
-  for (const ListEntrySpec& e : entries) {
+  for (const ListEntryDescription& e : entries) {
     AppendU32(e.old_crc, &out);
     AppendU32(e.new_crc, &out);
     AppendString(e.old_data_path, &out);

@@ -9,7 +9,7 @@
 
 namespace gp::builder {
 
-struct ListEntrySpec {
+struct ListEntryDescription {
   uint32_t old_crc = 0;  // 0: the step has no old file
   uint32_t new_crc = 0;  // 0: the step leaves no file
   std::string old_data_path;
@@ -23,9 +23,9 @@ inline constexpr size_t kListMaxStringBytes = 255;
 
 // Checks the limits of the format: at most 32,767 entries, strings of at most 255 bytes. Returns
 // an empty text when the entries fit, else what is wrong.
-std::string CheckList(const std::vector<ListEntrySpec>& entries);
+std::string CheckList(const std::vector<ListEntryDescription>& entries);
 
 // The list stream. The entries must pass CheckList.
-std::vector<uint8_t> WriteList(const std::vector<ListEntrySpec>& entries);
+std::vector<uint8_t> WriteList(const std::vector<ListEntryDescription>& entries);
 
 }  // namespace gp::builder

@@ -91,7 +91,7 @@ DocfileStream StreamFromFile(std::string path, const fs::path& file) {
   return s;
 }
 
-std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
+std::string WriteWorkDocfile(const PackageDescription& desc, const fs::path& out) {
   cfb::CompoundFileWriter writer(3);
   // Storage path -> id. Keyed by the element names as the compound file compares them, so that
   // two code page 932 paths that name the same storage (a lone lead byte left by a split at a
@@ -133,13 +133,13 @@ std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
     return std::string();
   };
 
-  std::string error = CheckOptionsTexts(spec.options);
+  std::string error = CheckOptionsTexts(desc.options);
   if (!error.empty()) return error;
-  if (!(error = add(StreamFromBytes(kOptionsStreamPath, WriteOptionsStream(spec.options))))
+  if (!(error = add(StreamFromBytes(kOptionsStreamPath, WriteOptionsStream(desc.options))))
            .empty()) {
     return error;
   }
-  for (const DocfileStream& stream : spec.streams) {
+  for (const DocfileStream& stream : desc.streams) {
     if (!(error = add(stream)).empty()) return error;
   }
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
@@ -156,25 +156,25 @@ std::string WriteWorkDocfile(const PackageSpec& spec, const fs::path& out) {
   return std::string();
 }
 
-std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSizes* sizes) {
+std::string WritePackage(const PackageDescription& desc, const fs::path& out, PackageSizes* sizes) {
   PackageSizes local;
   PackageSizes& s = sizes ? *sizes : local;
   s = PackageSizes();
-  std::string error = CheckHeader(spec.header);
+  std::string error = CheckHeader(desc.header);
   if (!error.empty()) return error;
 
   ScratchFile docfile(fs::path(out).concat(".docfile.tmp"));
   ScratchFile payload(fs::path(out).concat(".payload.tmp"));
-  if (!(error = WriteWorkDocfile(spec, docfile.path)).empty()) return error;
+  if (!(error = WriteWorkDocfile(desc, docfile.path)).empty()) return error;
   std::error_code ec;
   s.docfile = fs::file_size(docfile.path, ec);
 
   fs::path payload_path = docfile.path;
-  if (spec.payload == PayloadForm::kCompressed) {
+  if (desc.payload == PayloadForm::kCompressed) {
     const std::string in = ProgramPathOf(docfile.path);
     const std::string to = ProgramPathOf(payload.path);
     if (in.empty() || to.empty() ||
-        !WritePayloadFromFile(in.c_str(), to.c_str(), spec.payload_options)) {
+        !WritePayloadFromFile(in.c_str(), to.c_str(), desc.payload_options)) {
       return "cannot compress the work docfile into " + payload.path.string();
     }
     payload_path = payload.path;
@@ -182,14 +182,14 @@ std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSi
   s.payload = fs::file_size(payload_path, ec);
   if (s.payload > 0xFFFFFFFFull) return "the payload is larger than 4 GiB";
 
-  const std::vector<uint8_t> header = WriteHeader(spec.header);
+  const std::vector<uint8_t> header = WriteHeader(desc.header);
   s.header = header.size();
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
   if (!file) return "cannot create " + out.string();
   uint64_t copied = 0;
-  if (spec.layout == PackageLayout::kExecutable) {
-    std::ifstream stub(spec.stub, std::ios::binary);
-    if (!stub) return "cannot read the program image " + spec.stub.string();
+  if (desc.layout == PackageLayout::kExecutable) {
+    std::ifstream stub(desc.stub, std::ios::binary);
+    if (!stub) return "cannot read the program image " + desc.stub.string();
     if (!CopyFileBytes(stub, file, &copied)) return "cannot write " + out.string();
     s.program = copied;
   }
@@ -200,7 +200,7 @@ std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSi
   file.write(reinterpret_cast<const char*>(header.data()),
              static_cast<std::streamsize>(header.size()));
   const std::vector<uint8_t> trailer =
-      spec.layout == PackageLayout::kExecutable
+      desc.layout == PackageLayout::kExecutable
           ? ExecutableTrailer(static_cast<uint32_t>(s.payload), static_cast<uint32_t>(header.size()))
           : DataFileTrailer(static_cast<uint32_t>(header.size()));
   file.write(reinterpret_cast<const char*>(trailer.data()),
@@ -208,7 +208,7 @@ std::string WritePackage(const PackageSpec& spec, const fs::path& out, PackageSi
   file.close();
   if (!file) return "cannot write " + out.string();
   s.total = s.program + s.payload + s.header + trailer.size();
-  if (spec.layout == PackageLayout::kExecutable) {
+  if (desc.layout == PackageLayout::kExecutable) {
     // A package executable is a program: it can be run where the host keeps such a bit.
     fs::permissions(out, fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                     fs::perm_options::add, ec);

@@ -36,8 +36,8 @@ enum class PackageLayout {
   kDataFile,    // payload, header, 17-byte trailer
 };
 
-struct PackageSpec {
-  HeaderSpec header;
+struct PackageDescription {
+  HeaderDescription header;
   OptionsTexts options;
   std::vector<DocfileStream> streams;  // besides the options stream, which is added
   PackageLayout layout = PackageLayout::kExecutable;
@@ -55,10 +55,10 @@ struct PackageSizes {
 };
 
 // Writes the package to out. Returns an empty text on success, else what went wrong.
-std::string WritePackage(const PackageSpec& spec, const std::filesystem::path& out,
+std::string WritePackage(const PackageDescription& desc, const std::filesystem::path& out,
                          PackageSizes* sizes = nullptr);
 
-// Writes only the work docfile of spec (options stream included) to out.
-std::string WriteWorkDocfile(const PackageSpec& spec, const std::filesystem::path& out);
+// Writes only the work docfile of desc (options stream included) to out.
+std::string WriteWorkDocfile(const PackageDescription& desc, const std::filesystem::path& out);
 
 }  // namespace gp::builder

@@ -230,18 +230,18 @@ int BuildCommand(const Args& args) {
     };
     builder::GeneratedPackage package =
         builder::GeneratePackage(input, fs::path(o.out).concat(".diffs.tmp"), progress);
-    builder::PackageSpec& spec = package.spec;
-    spec.layout = o.data_file ? builder::PackageLayout::kDataFile : builder::PackageLayout::kExecutable;
-    spec.payload = o.uncompressed ? builder::PayloadForm::kUncompressed : builder::PayloadForm::kCompressed;
+    builder::PackageDescription& desc = package.desc;
+    desc.layout = o.data_file ? builder::PackageLayout::kDataFile : builder::PackageLayout::kExecutable;
+    desc.payload = o.uncompressed ? builder::PayloadForm::kUncompressed : builder::PayloadForm::kCompressed;
     if (!o.data_file) {
-      spec.stub = o.stub.empty() ? DefaultStub(o.target) : o.stub;
+      desc.stub = o.stub.empty() ? DefaultStub(o.target) : o.stub;
       std::error_code ec;
-      if (!fs::is_regular_file(spec.stub, ec)) {
-        throw CliError("the program image '" + Utf8Of(spec.stub) + "' does not exist; name it with --stub "
+      if (!fs::is_regular_file(desc.stub, ec)) {
+        throw CliError("the program image '" + Utf8Of(desc.stub) + "' does not exist; name it with --stub "
                        "or write a package data file with --data-file");
       }
     }
-    const std::string error = builder::WritePackage(spec, partial, &sizes);
+    const std::string error = builder::WritePackage(desc, partial, &sizes);
     line.Clear();
     if (!error.empty()) {
       const std::string& failure = *package.source_failure;

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <memory>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "base/endian.h"
 #include "base/texts.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/extraction.h"
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "app/program.h"
 #include "cli/cli_error.h"
@@ -88,12 +88,12 @@ void UpdateSession::Open(const SessionOptions& options) {
   if (options.destination) {
     SetFolder(p.destination_folder.get(), ProgramPath(*options.destination), "the destination");
   }
-  for (const std::string& spec : options.groups) {
-    const size_t equals = spec.find('=');
+  for (const std::string& desc : options.groups) {
+    const size_t equals = desc.find('=');
     if (equals == std::string::npos) {
-      throw CliError("--group takes NAME=DIR or GENERATION/NAME=DIR, not " + spec, kExitUsage);
+      throw CliError("--group takes NAME=DIR or GENERATION/NAME=DIR, not " + desc, kExitUsage);
     }
-    std::string name = spec.substr(0, equals);
+    std::string name = desc.substr(0, equals);
     std::string generation;
     const size_t slash = name.find('/');
     if (slash != std::string::npos) {
@@ -103,9 +103,9 @@ void UpdateSession::Open(const SessionOptions& options) {
     std::string name932;
     std::string generation932;
     if (!platform::Utf8ToCp932(name, &name932) || !platform::Utf8ToCp932(generation, &generation932)) {
-      throw CliError("--group " + spec + ": the name has no code page 932 form", kExitUsage);
+      throw CliError("--group " + desc + ": the name has no code page 932 form", kExitUsage);
     }
-    const std::string folder = ProgramPath(spec.substr(equals + 1));
+    const std::string folder = ProgramPath(desc.substr(equals + 1));
     bool found = false;
     for (int g = 0; g < p.generation_count; ++g) {
       if (!generation.empty() && ComparePathsNoCase(p.generations[g].name, generation932.c_str()) != 0) {

@@ -236,16 +236,16 @@ int ConsoleHost::RunMainUnattended(DialogControls& dialog, DialogProcedure& proc
       }
     } else if (item.rfind("group=", 0) == 0) {
       // group=GENERATION/GROUP=PATH
-      const std::string spec = item.substr(6);
-      const size_t slash = spec.find('/');
-      const size_t equals = spec.find('=', slash == std::string::npos ? 0 : slash);
+      const std::string desc = item.substr(6);
+      const size_t slash = desc.find('/');
+      const size_t equals = desc.find('=', slash == std::string::npos ? 0 : slash);
       std::string program;
       if (slash == std::string::npos || equals == std::string::npos) {
         Say("genpatch: '" + item + "' is not of the form group=GENERATION/GROUP=PATH\n");
-      } else if (!ToProgramPath(spec.substr(equals + 1), &program)) {
-        Say("genpatch: cannot use the folder '" + spec.substr(equals + 1) + "'\n");
+      } else if (!ToProgramPath(desc.substr(equals + 1), &program)) {
+        Say("genpatch: cannot use the folder '" + desc.substr(equals + 1) + "'\n");
       } else {
-        pending_group_ = {spec.substr(0, slash), spec.substr(slash + 1, equals - slash - 1),
+        pending_group_ = {desc.substr(0, slash), desc.substr(slash + 1, equals - slash - 1),
                           program};
         pending_group_set_ = true;
         procedure.OnCommand(dialog, kMainProperties);

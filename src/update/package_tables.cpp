@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 
 namespace gp {
 

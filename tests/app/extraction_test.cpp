@@ -49,23 +49,23 @@ class ExtractionTest : public ::testing::Test {
     test::ResetProgramState();
   }
 
-  builder::PackageSpec Spec(PackageLayout layout, PayloadForm form) {
-    builder::PackageSpec spec;
-    spec.header.caption = "caption";
-    spec.header.generations = {{"g0", "", {}}, {"g1", "", {}}};
-    spec.options = builder::DefaultOptionsTexts();
-    spec.options.caption = test::Cp932("新しい表題");
-    spec.streams.push_back(builder::StreamFromBytes("1\\_\\big.bin", big_));
-    spec.streams.push_back(builder::StreamFromBytes("1\\list.dat", {0, 0}));
-    spec.layout = layout;
-    spec.payload = form;
-    spec.stub = dir_ / "stub.bin";
-    test::WriteBytes(spec.stub, std::vector<uint8_t>(5000, 0xCC));
-    return spec;
+  builder::PackageDescription Sample(PackageLayout layout, PayloadForm form) {
+    builder::PackageDescription desc;
+    desc.header.caption = "caption";
+    desc.header.generations = {{"g0", "", {}}, {"g1", "", {}}};
+    desc.options = builder::DefaultOptionsTexts();
+    desc.options.caption = test::Cp932("新しい表題");
+    desc.streams.push_back(builder::StreamFromBytes("1\\_\\big.bin", big_));
+    desc.streams.push_back(builder::StreamFromBytes("1\\list.dat", {0, 0}));
+    desc.layout = layout;
+    desc.payload = form;
+    desc.stub = dir_ / "stub.bin";
+    test::WriteBytes(desc.stub, std::vector<uint8_t>(5000, 0xCC));
+    return desc;
   }
 
-  std::string Write(const builder::PackageSpec& spec, const std::string& name) {
-    const std::string error = builder::WritePackage(spec, dir_ / name);
+  std::string Write(const builder::PackageDescription& desc, const std::string& name) {
+    const std::string error = builder::WritePackage(desc, dir_ / name);
     EXPECT_EQ(error, "");
     return dir_.Program(name);
   }
@@ -130,9 +130,9 @@ TEST_F(ExtractionTest, EveryLayoutAndPayloadFormRoundTrips) {
                                     << static_cast<int>(c.form) << " piece " << c.piece_size);
     test::ResetProgramState();
     ui_->Clear();
-    builder::PackageSpec spec = Spec(c.layout, c.form);
-    if (c.piece_size) spec.payload_options.piece_size = c.piece_size;
-    const std::string package = Write(spec, "package.bin");
+    builder::PackageDescription desc = Sample(c.layout, c.form);
+    if (c.piece_size) desc.payload_options.piece_size = c.piece_size;
+    const std::string package = Write(desc, "package.bin");
     const auto before = test::ReadBytes(dir_ / "package.bin");
     ASSERT_TRUE(LoadAndExtract(package, c.layout));
     EXPECT_TRUE(ui_->messages().empty());
@@ -151,8 +151,8 @@ TEST_F(ExtractionTest, EveryLayoutAndPayloadFormRoundTrips) {
 }
 
 TEST_F(ExtractionTest, StoredPieceIsCopiedUnchanged) {
-  builder::PackageSpec spec = Spec(PackageLayout::kDataFile, PayloadForm::kUncompressed);
-  ASSERT_EQ(builder::WriteWorkDocfile(spec, dir_ / "work.cfb"), "");
+  builder::PackageDescription desc = Sample(PackageLayout::kDataFile, PayloadForm::kUncompressed);
+  ASSERT_EQ(builder::WriteWorkDocfile(desc, dir_ / "work.cfb"), "");
   const auto docfile = test::ReadBytes(dir_ / "work.cfb");
   // Container: magic, one piece with method 0.
   std::vector<uint8_t> payload(texts::kPayloadMagic, texts::kPayloadMagic + 32);
@@ -161,7 +161,7 @@ TEST_F(ExtractionTest, StoredPieceIsCopiedUnchanged) {
   StoreU32(length, static_cast<uint32_t>(docfile.size()));
   payload.insert(payload.end(), length, length + 4);
   payload.insert(payload.end(), docfile.begin(), docfile.end());
-  const auto header = builder::WriteHeader(spec.header);
+  const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file = payload;
   file.insert(file.end(), header.begin(), header.end());
   const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
@@ -174,7 +174,7 @@ TEST_F(ExtractionTest, StoredPieceIsCopiedUnchanged) {
 
 TEST_F(ExtractionTest, RootFoldersAndStatusText) {
   const std::string package =
-      Write(Spec(PackageLayout::kDataFile, PayloadForm::kCompressed), "p.dat");
+      Write(Sample(PackageLayout::kDataFile, PayloadForm::kCompressed), "p.dat");
   ASSERT_TRUE(LoadAndExtract(package, PackageLayout::kDataFile));
   char current[260];
   ASSERT_GT(platform::CurrentFolder(current, sizeof(current)), 0u);
@@ -198,13 +198,13 @@ TEST_F(ExtractionTest, OptionsTextsWithAndWithoutNulAndAtTheLimits) {
   for (bool with_nul : {false, true}) {
     SCOPED_TRACE(with_nul);
     test::ResetProgramState();
-    builder::PackageSpec spec = Spec(PackageLayout::kDataFile, PayloadForm::kUncompressed);
-    spec.options.with_nul = with_nul;
-    spec.options.failure = "";
-    spec.options.up_to_date = std::string(with_nul ? 254 : 255, 'u');
-    ASSERT_TRUE(LoadAndExtract(Write(spec, "o.dat"), PackageLayout::kDataFile));
+    builder::PackageDescription desc = Sample(PackageLayout::kDataFile, PayloadForm::kUncompressed);
+    desc.options.with_nul = with_nul;
+    desc.options.failure = "";
+    desc.options.up_to_date = std::string(with_nul ? 254 : 255, 'u');
+    ASSERT_TRUE(LoadAndExtract(Write(desc, "o.dat"), PackageLayout::kDataFile));
     EXPECT_STREQ(Package().Text(kSlotFailureText), "");
-    EXPECT_EQ(std::string(Package().Text(kSlotUpToDateText)), spec.options.up_to_date);
+    EXPECT_EQ(std::string(Package().Text(kSlotUpToDateText)), desc.options.up_to_date);
     EXPECT_EQ(Package().Text(kSlotUpToDateText)[255], '\0');
     EXPECT_EQ(test::Utf8(Package().Text(kSlotMissingFileText)), "元ファイルがありません。");
     ReleasePackageTables();
@@ -222,8 +222,8 @@ TEST_F(ExtractionTest, MissingProgramFileCannotBeExtracted) {
 }
 
 TEST_F(ExtractionTest, ZeroBytePayloadIsNotAPackage) {
-  builder::PackageSpec spec = Spec(PackageLayout::kExecutable, PayloadForm::kUncompressed);
-  const auto header = builder::WriteHeader(spec.header);
+  builder::PackageDescription desc = Sample(PackageLayout::kExecutable, PayloadForm::kUncompressed);
+  const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file(3000, 0xCC);
   file.insert(file.end(), header.begin(), header.end());
   const auto trailer = builder::ExecutableTrailer(0, static_cast<uint32_t>(header.size()));
@@ -238,7 +238,7 @@ TEST_F(ExtractionTest, ZeroBytePayloadIsNotAPackage) {
 
 TEST_F(ExtractionTest, PayloadLengthBeyondTheFileIsRefused) {
   const std::string package =
-      Write(Spec(PackageLayout::kExecutable, PayloadForm::kCompressed), "p.exe");
+      Write(Sample(PackageLayout::kExecutable, PayloadForm::kCompressed), "p.exe");
   auto bytes = test::ReadBytes(dir_ / "p.exe");
   StoreU32(&bytes[bytes.size() - 21], 0x7FFFFFF0u);
   test::WriteBytes(dir_ / "p.exe", bytes);
@@ -249,7 +249,7 @@ TEST_F(ExtractionTest, PayloadLengthBeyondTheFileIsRefused) {
 
 TEST_F(ExtractionTest, CorruptCompressedDataFileLeavesItUnchanged) {
   const std::string package =
-      Write(Spec(PackageLayout::kDataFile, PayloadForm::kCompressed), "p.dat");
+      Write(Sample(PackageLayout::kDataFile, PayloadForm::kCompressed), "p.dat");
   auto bytes = test::ReadBytes(dir_ / "p.dat");
   // Inside the first piece's code stream: the decoder meets a code it cannot have.
   for (size_t i = 60; i < 90; ++i) bytes[i] = 0xFF;
@@ -263,8 +263,8 @@ TEST_F(ExtractionTest, CorruptCompressedDataFileLeavesItUnchanged) {
 }
 
 TEST_F(ExtractionTest, PayloadThatIsNoCompoundFileIsRefused) {
-  builder::PackageSpec spec = Spec(PackageLayout::kExecutable, PayloadForm::kUncompressed);
-  const auto header = builder::WriteHeader(spec.header);
+  builder::PackageDescription desc = Sample(PackageLayout::kExecutable, PayloadForm::kUncompressed);
+  const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file(3000, 0xCC);
   const auto junk = Pattern(4096, 3);
   file.insert(file.end(), junk.begin(), junk.end());
@@ -279,7 +279,7 @@ TEST_F(ExtractionTest, PayloadThatIsNoCompoundFileIsRefused) {
 }
 
 TEST_F(ExtractionTest, DocfileWithoutOptionsStreamIsNotAPackage) {
-  builder::PackageSpec spec = Spec(PackageLayout::kDataFile, PayloadForm::kUncompressed);
+  builder::PackageDescription desc = Sample(PackageLayout::kDataFile, PayloadForm::kUncompressed);
   // A docfile whose options live under another name.
   cfb::CompoundFileWriter writer;
   int storage = 0;
@@ -287,7 +287,7 @@ TEST_F(ExtractionTest, DocfileWithoutOptionsStreamIsNotAPackage) {
   ASSERT_EQ(writer.AddStreamBytes(storage, u"Other.dat", {1, 2, 3}), cfb::Status::kOk);
   std::vector<uint8_t> docfile;
   ASSERT_EQ(writer.WriteToVector(&docfile), cfb::Status::kOk);
-  const auto header = builder::WriteHeader(spec.header);
+  const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file = docfile;
   file.insert(file.end(), header.begin(), header.end());
   const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));

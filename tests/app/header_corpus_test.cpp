@@ -12,24 +12,24 @@
 namespace gp {
 namespace {
 
-std::vector<builder::HeaderSpec> SeedSpecs() {
-  builder::HeaderSpec plain;
+std::vector<builder::HeaderDescription> SeedDescriptions() {
+  builder::HeaderDescription plain;
   plain.comment = "comment";
   plain.caption = "caption";
   plain.generations = {{"g0", "", {}}, {"g1", "c", {}}};
-  builder::HeaderSpec groups = plain;
+  builder::HeaderDescription groups = plain;
   groups.group_count = 2;
   groups.generations[0].groups = {{"data", "d", "C:\\Data"}};
   groups.generations[1].groups = {{"data", "", "C:\\Data"}, {"help", "h", "C:\\Help"}};
-  builder::HeaderSpec empty;
+  builder::HeaderDescription empty;
   return {plain, groups, empty};
 }
 
 TEST(HeaderCorpus, SeedsLoad) {
   const std::filesystem::path dir = std::filesystem::path(GP_SOURCE_DIR) / "fuzz/corpus/header";
-  const auto specs = SeedSpecs();
-  for (size_t i = 0; i < specs.size(); ++i) {
-    const auto bytes = builder::WriteHeader(specs[i]);
+  const auto descs = SeedDescriptions();
+  for (size_t i = 0; i < descs.size(); ++i) {
+    const auto bytes = builder::WriteHeader(descs[i]);
     const auto file = dir / ("seed" + std::to_string(i));
     if (!std::filesystem::exists(file)) test::WriteBytes(file, bytes);
     EXPECT_EQ(test::ReadBytes(file), bytes) << file;

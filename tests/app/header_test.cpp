@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "app/package_layout.h"
+#include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "base/endian.h"
 #include "base/texts.h"
@@ -16,24 +16,24 @@
 namespace gp {
 namespace {
 
-using builder::GenerationSpec;
-using builder::GroupSpec;
-using builder::HeaderSpec;
+using builder::GenerationDescription;
+using builder::GroupDescription;
+using builder::HeaderDescription;
 using test::Cp932;
 
 // Two generations, no additional groups: the shape of the smallest ordinary package.
-HeaderSpec TwoGenerationSpec() {
-  HeaderSpec spec;
-  spec.reserved_04 = 1;
-  spec.folder_choice = 1;
-  spec.version_check = 1;
-  spec.reserved_18 = 1;
-  spec.comment = Cp932("アップデート");                         // 12 bytes
-  spec.caption = Cp932("サンプルアップデート") + "ABC";          // 23 bytes
-  spec.default_folder = "C:\\Program Files\\Sample Company\\App 1";  // 37 bytes
-  spec.default_folder += std::string(45 - spec.default_folder.size(), 'x');
-  spec.generations = {{Cp932("1世代"), "", {}}, {Cp932("2世代"), "", {}}};
-  return spec;
+HeaderDescription TwoGenerationHeader() {
+  HeaderDescription desc;
+  desc.reserved_04 = 1;
+  desc.folder_choice = 1;
+  desc.version_check = 1;
+  desc.reserved_18 = 1;
+  desc.comment = Cp932("アップデート");                         // 12 bytes
+  desc.caption = Cp932("サンプルアップデート") + "ABC";          // 23 bytes
+  desc.default_folder = "C:\\Program Files\\Sample Company\\App 1";  // 37 bytes
+  desc.default_folder += std::string(45 - desc.default_folder.size(), 'x');
+  desc.generations = {{Cp932("1世代"), "", {}}, {Cp932("2世代"), "", {}}};
+  return desc;
 }
 
 void Append(std::vector<uint8_t>& v, std::initializer_list<uint32_t> words) {
@@ -50,24 +50,24 @@ void AppendText(std::vector<uint8_t>& v, const std::string& text) {
 }
 
 TEST(HeaderWriter, TwoGenerationHeaderIs193BytesLaidOutFieldByField) {
-  const HeaderSpec spec = TwoGenerationSpec();
-  ASSERT_EQ(builder::CheckHeader(spec), "");
+  const HeaderDescription desc = TwoGenerationHeader();
+  ASSERT_EQ(builder::CheckHeader(desc), "");
   // Built by hand from the layout: fixed words, counts, text lengths, table offset, texts, and
   // two 27-byte records.
   std::vector<uint8_t> expected;
   Append(expected, {193, 1, 0, 0, 1, 1, 1, 0});
   Append(expected, {2, 0});  // generation count (i16 + padding), group count (i16 + padding)
   Append(expected, {13, 24, 46, 139});
-  AppendText(expected, spec.comment);
-  AppendText(expected, spec.caption);
-  AppendText(expected, spec.default_folder);
+  AppendText(expected, desc.comment);
+  AppendText(expected, desc.caption);
+  AppendText(expected, desc.default_folder);
   for (const char* name : {"1世代", "2世代"}) {
     Append(expected, {27, 0, 6, 1, 27});
     AppendText(expected, Cp932(name));
     expected.push_back(0);  // empty comment
   }
   ASSERT_EQ(expected.size(), 193u);
-  EXPECT_EQ(builder::WriteHeader(spec), expected);
+  EXPECT_EQ(builder::WriteHeader(desc), expected);
 }
 
 TEST(HeaderWriter, TrailersCarryLengthsAndMagic) {
@@ -83,19 +83,19 @@ TEST(HeaderWriter, TrailersCarryLengthsAndMagic) {
 }
 
 TEST(HeaderWriter, CheckRefusesWhatTheFormatCannotHold) {
-  HeaderSpec spec = TwoGenerationSpec();
-  spec.caption = std::string(256, 'a');
-  EXPECT_NE(builder::CheckHeader(spec), "");
-  spec = TwoGenerationSpec();
-  spec.caption = std::string(255, 'a');
-  EXPECT_EQ(builder::CheckHeader(spec), "");
-  spec.group_count = 1;
-  spec.generations[0].groups = {{"a", "", "C:\\a"}, {"b", "", "C:\\b"}};
-  EXPECT_NE(builder::CheckHeader(spec), "");
-  spec.generations[0].groups = {{"a", "", std::string(260, 'f')}};
-  EXPECT_NE(builder::CheckHeader(spec), "");
-  spec.generations[0].groups = {{"a", "", std::string(259, 'f')}};
-  EXPECT_EQ(builder::CheckHeader(spec), "");
+  HeaderDescription desc = TwoGenerationHeader();
+  desc.caption = std::string(256, 'a');
+  EXPECT_NE(builder::CheckHeader(desc), "");
+  desc = TwoGenerationHeader();
+  desc.caption = std::string(255, 'a');
+  EXPECT_EQ(builder::CheckHeader(desc), "");
+  desc.group_count = 1;
+  desc.generations[0].groups = {{"a", "", "C:\\a"}, {"b", "", "C:\\b"}};
+  EXPECT_NE(builder::CheckHeader(desc), "");
+  desc.generations[0].groups = {{"a", "", std::string(260, 'f')}};
+  EXPECT_NE(builder::CheckHeader(desc), "");
+  desc.generations[0].groups = {{"a", "", std::string(259, 'f')}};
+  EXPECT_EQ(builder::CheckHeader(desc), "");
 }
 
 class LoaderTest : public ::testing::Test {
@@ -125,7 +125,7 @@ class LoaderTest : public ::testing::Test {
 };
 
 TEST_F(LoaderTest, ExecutableLayoutLoadsTheWorkedExample) {
-  const auto header = builder::WriteHeader(TwoGenerationSpec());
+  const auto header = builder::WriteHeader(TwoGenerationHeader());
   std::vector<uint8_t> file(65536, 0x90);                // program image
   file.insert(file.end(), 27899, 0x55);                  // payload
   file.insert(file.end(), header.begin(), header.end());
@@ -149,20 +149,20 @@ TEST_F(LoaderTest, ExecutableLayoutLoadsTheWorkedExample) {
   EXPECT_EQ(test::Utf8(p.generations[1].name), "2世代");
   EXPECT_STREQ(p.generations[1].comment, "");
   EXPECT_EQ(test::Utf8(p.Text(kSlotProjectComment)), "アップデート");
-  EXPECT_EQ(std::string(p.Text(kSlotDefaultFolder)), TwoGenerationSpec().default_folder);
+  EXPECT_EQ(std::string(p.Text(kSlotDefaultFolder)), TwoGenerationHeader().default_folder);
   EXPECT_TRUE(ui_->messages().empty());
 }
 
 TEST_F(LoaderTest, DataFileLayoutLoadsFlagsTextsAndGroupTable) {
-  HeaderSpec spec = TwoGenerationSpec();
-  spec.file_removal = 1;
-  spec.backup = 2;  // only 1 counts
-  spec.folder_choice = 0;
-  spec.restart = 7;
-  spec.group_count = 3;
-  spec.generations[0].groups = {{"data", Cp932("データ"), "C:\\Data"}};
-  spec.generations[1].groups = {{"data", "", "D:\\Data2"}, {"", "", ""}, {"Help", "c", "C:\\H"}};
-  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(spec))));
+  HeaderDescription desc = TwoGenerationHeader();
+  desc.file_removal = 1;
+  desc.backup = 2;  // only 1 counts
+  desc.folder_choice = 0;
+  desc.restart = 7;
+  desc.group_count = 3;
+  desc.generations[0].groups = {{"data", Cp932("データ"), "C:\\Data"}};
+  desc.generations[1].groups = {{"data", "", "D:\\Data2"}, {"", "", ""}, {"Help", "c", "C:\\H"}};
+  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
   PackageTables& p = Package();
   EXPECT_TRUE(p.FileRemoval());
   EXPECT_FALSE(p.Backup());
@@ -194,16 +194,16 @@ TEST_F(LoaderTest, DataFileLayoutLoadsFlagsTextsAndGroupTable) {
 }
 
 TEST_F(LoaderTest, TextsOf255BytesFillTheirSlotsExactly) {
-  HeaderSpec spec = TwoGenerationSpec();
-  spec.comment = std::string(255, 'c');
-  spec.caption = std::string(254, 'x') + "z";
-  spec.default_folder = std::string(255, 'f');
-  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(spec))));
+  HeaderDescription desc = TwoGenerationHeader();
+  desc.comment = std::string(255, 'c');
+  desc.caption = std::string(254, 'x') + "z";
+  desc.default_folder = std::string(255, 'f');
+  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
   const char* caption = Package().Text(kSlotMessageCaption);
   EXPECT_EQ(caption[254], 'z');
   EXPECT_EQ(caption[255], '\0');
-  EXPECT_EQ(std::string(Package().Text(kSlotProjectComment)), spec.comment);
-  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), spec.default_folder);
+  EXPECT_EQ(std::string(Package().Text(kSlotProjectComment)), desc.comment);
+  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), desc.default_folder);
 }
 
 TEST_F(LoaderTest, MissingFileAndWrongMagicShowTheirMessages) {
@@ -235,10 +235,10 @@ TEST_F(LoaderTest, HeaderLongerThanTheFileFailsWithoutMessage) {
 // Every field that locates something, pointed outside the block or its buffers: the header is
 // refused as an invalid data file and the tables stay empty.
 TEST_F(LoaderTest, InconsistentHeadersAreRefused) {
-  HeaderSpec spec = TwoGenerationSpec();
-  spec.group_count = 1;
-  spec.generations[0].groups = {{"grp", "comment", "C:\\G"}};
-  const std::vector<uint8_t> good = builder::WriteHeader(spec);
+  HeaderDescription desc = TwoGenerationHeader();
+  desc.group_count = 1;
+  desc.generations[0].groups = {{"grp", "comment", "C:\\G"}};
+  const std::vector<uint8_t> good = builder::WriteHeader(desc);
   const size_t record0 = LoadU32(good.data() + layout::kGenerationTableOffset);
   const size_t name0 = LoadU32(good.data() + record0 + layout::kRecordNameLength);
   const size_t entry0 = record0 + layout::kRecordTexts + name0 + 1;  // empty comment
@@ -292,8 +292,8 @@ TEST_F(LoaderTest, InconsistentHeadersAreRefused) {
 }
 
 TEST_F(LoaderTest, TextLongerThanItsSlotIsRefused) {
-  HeaderSpec spec = TwoGenerationSpec();
-  std::vector<uint8_t> header = builder::WriteHeader(spec);
+  HeaderDescription desc = TwoGenerationHeader();
+  std::vector<uint8_t> header = builder::WriteHeader(desc);
   // Grow the comment to 256 bytes plus NUL by rewriting the block around it.
   const std::string comment(256, 'c');
   std::vector<uint8_t> grown(header.begin(), header.begin() + layout::kTexts);
@@ -310,20 +310,20 @@ TEST_F(LoaderTest, TextLongerThanItsSlotIsRefused) {
 }
 
 TEST_F(LoaderTest, UnreadWordsAndLengthsAreIgnored) {
-  HeaderSpec spec = TwoGenerationSpec();
-  std::vector<uint8_t> header = builder::WriteHeader(spec);
+  HeaderDescription desc = TwoGenerationHeader();
+  std::vector<uint8_t> header = builder::WriteHeader(desc);
   StoreU32(&header[layout::kHeaderLength], 0xDEADBEEF);
   StoreU32(&header[layout::kDefaultFolderLength], 0xDEADBEEF);
   const size_t record0 = LoadU32(header.data() + layout::kGenerationTableOffset);
   StoreU32(&header[record0 + layout::kRecordEntriesOffset], 0xDEADBEEF);
   EXPECT_TRUE(LoadNamed(WriteDataFile(header)));
-  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), spec.default_folder);
+  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), desc.default_folder);
 }
 
 TEST_F(LoaderTest, NoGenerationsLoads) {
-  HeaderSpec spec = TwoGenerationSpec();
-  spec.generations.clear();
-  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(spec))));
+  HeaderDescription desc = TwoGenerationHeader();
+  desc.generations.clear();
+  ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
   EXPECT_EQ(Package().generation_count, 0);
 }
 

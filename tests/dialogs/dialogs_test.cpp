@@ -28,8 +28,8 @@ class DialogsTest : public ::testing::Test {
   }
 
   // Loads a package data file with the given header (and no payload worth extracting).
-  void Load(const builder::HeaderSpec& spec) {
-    const auto header = builder::WriteHeader(spec);
+  void Load(const builder::HeaderDescription& desc) {
+    const auto header = builder::WriteHeader(desc);
     std::vector<uint8_t> file = {0};
     file.insert(file.end(), header.begin(), header.end());
     const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
@@ -38,17 +38,17 @@ class DialogsTest : public ::testing::Test {
     ASSERT_TRUE(LoadPackageHeader(dir_.Program("p.dat").c_str()));
   }
 
-  static builder::HeaderSpec Spec() {
-    builder::HeaderSpec spec;
-    spec.caption = "Package caption";
-    spec.comment = "project comment";
-    spec.folder_choice = 1;
-    spec.group_count = 2;
-    spec.generations = {
+  static builder::HeaderDescription Sample() {
+    builder::HeaderDescription desc;
+    desc.caption = "Package caption";
+    desc.comment = "project comment";
+    desc.folder_choice = 1;
+    desc.group_count = 2;
+    desc.generations = {
         {"g0", "first", {{"data", "data comment", "C:\\Data0"}, {"help", "", "C:\\Help0"}}},
         {"g1", "second", {}},
         {"g2", "third", {{"data", "", "C:\\Data2"}}}};
-    return spec;
+    return desc;
   }
 
   // Runs a modal dialog of the scripted host with the given steps; returns the dialog's state
@@ -86,10 +86,10 @@ TEST_F(DialogsTest, MainDialogShowsCaptionAndFolderAndHonoursTheFolderChoice) {
   for (uint32_t choice : {1u, 0u}) {
     SCOPED_TRACE(choice);
     test::ResetProgramState();
-    builder::HeaderSpec spec = Spec();
-    spec.folder_choice = choice;
-    spec.default_folder = choice ? "C:\\Default" : "";
-    Load(spec);
+    builder::HeaderDescription desc = Sample();
+    desc.folder_choice = choice;
+    desc.default_folder = choice ? "C:\\Default" : "";
+    Load(desc);
     Queue(Check([&](ScriptedDialog& d) {
             EXPECT_EQ(d.title(), "Package caption");
             EXPECT_EQ(d.IsItemEnabled(kMainFolderEdit), choice == 1);
@@ -109,7 +109,7 @@ TEST_F(DialogsTest, MainDialogShowsCaptionAndFolderAndHonoursTheFolderChoice) {
 }
 
 TEST_F(DialogsTest, BrowseTakesTheChosenFolderAndCancelledChooserKeepsIt) {
-  Load(Spec());
+  Load(Sample());
   ui_->QueueChosenFolder("C:\\Chosen");
   ui_->QueueChosenFolder("");  // cancelled
   ui_->QueueChosenFolder(std::string(256, 'x'));  // too long: refused
@@ -122,7 +122,7 @@ TEST_F(DialogsTest, BrowseTakesTheChosenFolderAndCancelledChooserKeepsIt) {
 }
 
 TEST_F(DialogsTest, PropertiesRefillGroupsPerGenerationAndKeepTypedFolders) {
-  Load(Spec());
+  Load(Sample());
   Queue(Command(kMainProperties),
         Check([](ScriptedDialog& d) {
           EXPECT_EQ(d.template_id(), ui::kDialogProperties);
@@ -172,10 +172,10 @@ TEST_F(DialogsTest, PropertiesRefillGroupsPerGenerationAndKeepTypedFolders) {
 }
 
 TEST_F(DialogsTest, PackageWithoutGroupsDisablesTheGroupControls) {
-  builder::HeaderSpec spec = Spec();
-  spec.group_count = 0;
-  for (auto& g : spec.generations) g.groups.clear();
-  Load(spec);
+  builder::HeaderDescription desc = Sample();
+  desc.group_count = 0;
+  for (auto& g : desc.generations) g.groups.clear();
+  Load(desc);
   Queue(Command(kMainProperties), Check([](ScriptedDialog& d) {
           EXPECT_FALSE(d.IsItemEnabled(kPropGroups));
           EXPECT_FALSE(d.IsItemEnabled(kPropFolderEdit));

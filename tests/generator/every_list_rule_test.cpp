@@ -241,9 +241,9 @@ TEST_F(EveryListRuleTest, TwoBuildsGiveTheSameBytes) {
     const builder::GeneratorInput input =
         builder::InputFromFolders({dir_ / "a", dir_ / "b", dir_ / "c"});
     builder::GeneratedPackage p = builder::GeneratePackage(input, dir_ / ("s" + std::to_string(i)));
-    p.spec.layout = builder::PackageLayout::kDataFile;
+    p.desc.layout = builder::PackageLayout::kDataFile;
     const fs::path out = dir_ / ("p" + std::to_string(i) + ".dat");
-    ASSERT_EQ(builder::WritePackage(p.spec, out), "");
+    ASSERT_EQ(builder::WritePackage(p.desc, out), "");
     outputs.push_back(test::ReadBytes(out));
   }
   EXPECT_GT(outputs[0].size(), 100u);

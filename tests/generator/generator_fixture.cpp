@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 bool StreamBytes(const builder::GeneratedPackage& package, const std::string& path,
                  std::vector<uint8_t>* bytes) {
-  for (const builder::DocfileStream& s : package.spec.streams) {
+  for (const builder::DocfileStream& s : package.desc.streams) {
     if (s.path != path) continue;
     bytes->assign(s.size, 0);
     return s.size == 0 || s.source(0, bytes->data(), bytes->size());

@@ -21,23 +21,23 @@ class CliInfoTest : public ::testing::Test {
                                    {"TMPDIR", temp_.path().string()}});
   }
 
-  builder::PackageSpec Spec() {
-    builder::PackageSpec spec;
-    spec.header.caption = test::Cp932("表示テスト");
-    spec.header.comment = "comment";
-    spec.header.default_folder = "C:\\App";
-    spec.header.folder_choice = 1;
-    spec.header.file_removal = 1;
-    spec.header.group_count = 1;
-    spec.header.generations = {{test::Cp932("1世代"), "first", {{"data", "dc", "C:\\Data"}}},
+  builder::PackageDescription Sample() {
+    builder::PackageDescription desc;
+    desc.header.caption = test::Cp932("表示テスト");
+    desc.header.comment = "comment";
+    desc.header.default_folder = "C:\\App";
+    desc.header.folder_choice = 1;
+    desc.header.file_removal = 1;
+    desc.header.group_count = 1;
+    desc.header.generations = {{test::Cp932("1世代"), "first", {{"data", "dc", "C:\\Data"}}},
                                {test::Cp932("2世代"), "", {}}};
-    spec.options = builder::DefaultOptionsTexts();
-    spec.streams.push_back(builder::StreamFromBytes("1\\list.dat", {0, 0}));
-    spec.streams.push_back(builder::StreamFromBytes(test::Cp932("1\\_\\ソフト.dif"),
+    desc.options = builder::DefaultOptionsTexts();
+    desc.streams.push_back(builder::StreamFromBytes("1\\list.dat", {0, 0}));
+    desc.streams.push_back(builder::StreamFromBytes(test::Cp932("1\\_\\ソフト.dif"),
                                                     std::vector<uint8_t>(5000, 'x')));
-    spec.stub = dir_ / "stub.bin";
-    test::WriteBytes(spec.stub, std::vector<uint8_t>(1234, 0));
-    return spec;
+    desc.stub = dir_ / "stub.bin";
+    test::WriteBytes(desc.stub, std::vector<uint8_t>(1234, 0));
+    return desc;
   }
 
   test::TempDir temp_;
@@ -46,9 +46,9 @@ class CliInfoTest : public ::testing::Test {
 
 TEST_F(CliInfoTest, InfoShowsWhatTheWriterWrote) {
   for (auto layout : {builder::PackageLayout::kExecutable, builder::PackageLayout::kDataFile}) {
-    builder::PackageSpec spec = Spec();
-    spec.layout = layout;
-    ASSERT_EQ(builder::WritePackage(spec, dir_ / "p.bin"), "");
+    builder::PackageDescription desc = Sample();
+    desc.layout = layout;
+    ASSERT_EQ(builder::WritePackage(desc, dir_ / "p.bin"), "");
     const auto r = Genpatch({"info", (dir_ / "p.bin").string()});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     const bool exe = layout == builder::PackageLayout::kExecutable;
@@ -75,9 +75,9 @@ TEST_F(CliInfoTest, InfoShowsWhatTheWriterWrote) {
 }
 
 TEST_F(CliInfoTest, ExtractWritesTheWorkDocfileAndRefusesNonPackages) {
-  builder::PackageSpec spec = Spec();
-  ASSERT_EQ(builder::WritePackage(spec, dir_ / "p.exe"), "");
-  ASSERT_EQ(builder::WriteWorkDocfile(spec, dir_ / "expected.cfb"), "");
+  builder::PackageDescription desc = Sample();
+  ASSERT_EQ(builder::WritePackage(desc, dir_ / "p.exe"), "");
+  ASSERT_EQ(builder::WriteWorkDocfile(desc, dir_ / "expected.cfb"), "");
   const auto r = Genpatch({"extract", (dir_ / "p.exe").string(), (dir_ / "out.cfb").string()});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(test::ReadBytes(dir_ / "out.cfb"), test::ReadBytes(dir_ / "expected.cfb"));

@@ -63,7 +63,7 @@ class UiDriverProgram : public ::testing::Test {
   // whose payload is no compound file of ours.
   // With groups, the second generation has one additional group named "a".
   std::string WriteJunkPackage(bool groups = false) {
-    builder::HeaderSpec header;
+    builder::HeaderDescription header;
     header.folder_choice = 1;
     header.caption = "caption";
     header.generations = {{"g0", "", {}}, {"g1", "", {}}};

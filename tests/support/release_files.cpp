@@ -49,9 +49,9 @@ void ExpectSameFiles(const Files& actual, const Files& expected) {
 fs::path WriteDataFile(const builder::GeneratorInput& input, const TempDir& dir,
                        const std::string& name) {
   builder::GeneratedPackage package = builder::GeneratePackage(input, dir / (name + ".diffs"));
-  package.spec.layout = builder::PackageLayout::kDataFile;
+  package.desc.layout = builder::PackageLayout::kDataFile;
   const fs::path out = dir / name;
-  const std::string error = builder::WritePackage(package.spec, out);
+  const std::string error = builder::WritePackage(package.desc, out);
   EXPECT_EQ(error, "");
   return out;
 }

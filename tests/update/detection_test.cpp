@@ -20,7 +20,7 @@ namespace gp {
 namespace {
 
 namespace fs = std::filesystem;
-using builder::ListEntrySpec;
+using builder::ListEntryDescription;
 using test::Bytes;
 using test::Crc;
 
@@ -49,7 +49,7 @@ class DetectionTest : public ::testing::Test {
   }
   // A list that changes every named file from generation k-1 to k.
   static std::vector<uint8_t> ChangeList(int k, const std::vector<std::string>& names) {
-    std::vector<ListEntrySpec> entries;
+    std::vector<ListEntryDescription> entries;
     for (const std::string& name : names) {
       const std::string data = std::to_string(k) + "\\_\\" + name + ".dif";
       entries.push_back({Crc(Content(name, k - 1)), Crc(Content(name, k)), data, data, name, name});
@@ -145,11 +145,11 @@ TEST_F(DetectionTest, RemovalsCountOnlyWhenThePackageRemovesFiles) {
 TEST_F(DetectionTest, OldAndNewSidesUseTheirOwnGenerationsGroupFolders) {
   test::TempDir old_place;
   test::TempDir new_place;
-  builder::HeaderSpec spec = test::MakeHeader(2);
-  spec.group_count = 1;
-  spec.generations[0].groups = {{"Shared", "", old_place.Program()}};
-  spec.generations[1].groups = {{"shared", "", new_place.Program()}};
-  test::InstallPackage(spec, dest_.Program());
+  builder::HeaderDescription desc = test::MakeHeader(2);
+  desc.group_count = 1;
+  desc.generations[0].groups = {{"Shared", "", old_place.Program()}};
+  desc.generations[1].groups = {{"shared", "", new_place.Program()}};
+  test::InstallPackage(desc, dest_.Program());
   Lists({{1, builder::WriteList({{Crc(Content("S", 0)), Crc(Content("S", 1)), "1\\SHARED\\s",
                                   "1\\SHARED\\s", "S", "S"}})}});
   test::WriteBytes(old_place / "S", Content("S", 0));

@@ -21,12 +21,12 @@ class EntryPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::ResetProgramState();
-    builder::HeaderSpec spec = test::MakeHeader(2);
-    spec.group_count = 2;
-    spec.generations[0].groups = {{"data", "", "D:\\Old\\Data"},
+    builder::HeaderDescription desc = test::MakeHeader(2);
+    desc.group_count = 2;
+    desc.generations[0].groups = {{"data", "", "D:\\Old\\Data"},
                                   {Cp932("Ｄａｔａ２"), "", "D:\\Old\\Data2"}};
-    spec.generations[1].groups = {{"data", "", "E:\\New\\Data\\"}};
-    test::InstallPackage(spec, "C:\\Programs\\App");
+    desc.generations[1].groups = {{"data", "", "E:\\New\\Data\\"}};
+    test::InstallPackage(desc, "C:\\Programs\\App");
     test::SetRootFolder(Package().windows_folder.get(), "C:\\WINDOWS");
     test::SetRootFolder(Package().system_folder.get(), "C:\\WINDOWS\\SYSTEM32");
   }

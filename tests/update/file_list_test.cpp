@@ -19,12 +19,12 @@
 namespace gp {
 namespace {
 
-using builder::ListEntrySpec;
+using builder::ListEntryDescription;
 
 TEST(FileListFormat, TheFiftyFourByteExample) {
   test::ResetProgramState();
   test::InstallPackage(test::MakeHeader(2), "C:\\Programs\\App");
-  const ListEntrySpec changed{0x11223344,    0x55667788,    "1\\_\\0.dif",
+  const ListEntryDescription changed{0x11223344,    0x55667788,    "1\\_\\0.dif",
                               "1\\_\\0.dif", "PROGRAM.EXE", "PROGRAM.EXE"};
   ASSERT_EQ(builder::CheckList({changed}), "");
   const std::vector<uint8_t> list = builder::WriteList({changed});
@@ -58,26 +58,26 @@ TEST(FileListFormat, TheFiftyFourByteExample) {
   test::ResetProgramState();
 }
 
-std::vector<ListEntrySpec> ThreeKinds() {
+std::vector<ListEntryDescription> ThreeKinds() {
   return {{0, 7, "", "1\\_\\a.dat", "", "A.TXT"},
           {5, 6, "1\\_\\b.dif", "1\\sub\\x\\b.dif", "B.TXT", "B2.TXT"},
           {9, 0, "1\\_\\c", "", "C.TXT", ""}};
 }
 
 TEST(FileListFormat, EntriesOfAllKindsComeBackAsWritten) {
-  const auto specs = ThreeKinds();
-  const std::vector<uint8_t> list = builder::WriteList(specs);
+  const auto descs = ThreeKinds();
+  const std::vector<uint8_t> list = builder::WriteList(descs);
   FileListWalker walker;
   ASSERT_TRUE(walker.Begin(list.data(), list.size()));
   ListEntry entry;
-  for (const ListEntrySpec& spec : specs) {
+  for (const ListEntryDescription& desc : descs) {
     ASSERT_TRUE(walker.Next(&entry));
-    EXPECT_EQ(entry.old_crc, spec.old_crc);
-    EXPECT_EQ(entry.new_crc, spec.new_crc);
-    EXPECT_EQ(std::string(entry.old_data_path), spec.old_data_path);
-    EXPECT_EQ(std::string(entry.new_data_path), spec.new_data_path);
-    EXPECT_EQ(std::string(entry.old_name), spec.old_name);
-    EXPECT_EQ(std::string(entry.new_name), spec.new_name);
+    EXPECT_EQ(entry.old_crc, desc.old_crc);
+    EXPECT_EQ(entry.new_crc, desc.new_crc);
+    EXPECT_EQ(std::string(entry.old_data_path), desc.old_data_path);
+    EXPECT_EQ(std::string(entry.new_data_path), desc.new_data_path);
+    EXPECT_EQ(std::string(entry.old_name), desc.old_name);
+    EXPECT_EQ(std::string(entry.new_name), desc.new_name);
   }
   EXPECT_FALSE(walker.Next(&entry));
   EXPECT_FALSE(walker.failed());
@@ -144,8 +144,8 @@ TEST(FileListFormat, ListPathsAndWriterLimits) {
 
   EXPECT_NE(builder::CheckList({{1, 2, std::string(256, 'p'), "", "", ""}}), "");
   EXPECT_EQ(builder::CheckList({{1, 2, std::string(255, 'p'), "", "", ""}}), "");
-  EXPECT_NE(builder::CheckList(std::vector<ListEntrySpec>(32768)), "");
-  EXPECT_EQ(builder::CheckList(std::vector<ListEntrySpec>(32767)), "");
+  EXPECT_NE(builder::CheckList(std::vector<ListEntryDescription>(32768)), "");
+  EXPECT_EQ(builder::CheckList(std::vector<ListEntryDescription>(32767)), "");
 }
 
 // Splits a whole-file stream into its blocks; fails the test on a malformed one.

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 using test::Bytes;
 using test::Crc;
 using test::DiffBytes;
-using test::StampSpec;
+using test::StampDescription;
 using Transcript = std::vector<std::string>;
 
 std::vector<uint8_t> Random(size_t size, uint32_t seed) {
@@ -133,7 +133,7 @@ TEST_F(FileOperationsTest, TheWorkedExampleGivesCDExyAB) {
 }
 
 TEST_F(FileOperationsTest, TheHeadersAttributesAreGivenToTheTarget) {
-  StampSpec stamp;
+  StampDescription stamp;
   stamp.attributes = platform::kAttrReadOnly | platform::kAttrArchive;
   const std::string old_path = Put("old.txt", Bytes("ABCDEFGH"));
   ASSERT_TRUE(Patch(old_path, P("new.txt"), Crc(Bytes("ABCDEFGH")),
@@ -356,7 +356,7 @@ TEST_F(FileOperationsTest, AFailingCommandLeavesWhatWasWrittenBefore) {
 }
 
 TEST_F(FileOperationsTest, ADateTheCalendarRejectsKeepsTheCurrentTime) {
-  StampSpec bad;
+  StampDescription bad;
   bad.month = 13;
   const std::string old_path = Put("old.txt", Bytes("ABCDEFGH"));
   const auto before = fs::file_time_type::clock::now() - std::chrono::minutes(2);
@@ -379,7 +379,7 @@ TEST_F(FileOperationsTest, ADateTheCalendarRejectsKeepsTheCurrentTime) {
 
 TEST_F(FileOperationsTest, WholeFilesAreTheirBlocksInOrder) {
   const std::vector<uint8_t> content = Random(32772, 3);
-  StampSpec stamp;
+  StampDescription stamp;
   stamp.year = 2019;
   stamp.month = 6;
   stamp.day = 30;

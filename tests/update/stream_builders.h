@@ -10,7 +10,7 @@
 
 namespace gp::test {
 
-struct StampSpec {
+struct StampDescription {
   uint16_t year = 2003;
   uint8_t month = 11;
   uint8_t day = 12;
@@ -21,7 +21,7 @@ struct StampSpec {
   uint32_t attributes = 0x20;
 };
 
-inline std::vector<uint8_t> EntryHeaderBytes(const StampSpec& s = StampSpec()) {
+inline std::vector<uint8_t> EntryHeaderBytes(const StampDescription& s = StampDescription()) {
   std::vector<uint8_t> out(12);
   StoreU16(out.data(), s.year);
   out[2] = s.month;
@@ -37,7 +37,7 @@ inline std::vector<uint8_t> EntryHeaderBytes(const StampSpec& s = StampSpec()) {
 // A diff file, command by command.
 class DiffBytes {
  public:
-  explicit DiffBytes(const StampSpec& stamp = StampSpec()) : bytes_(EntryHeaderBytes(stamp)) {}
+  explicit DiffBytes(const StampDescription& stamp = StampDescription()) : bytes_(EntryHeaderBytes(stamp)) {}
   DiffBytes& Literal(const std::string& data) {
     Word(static_cast<uint16_t>(data.size()));
     bytes_.insert(bytes_.end(), data.begin(), data.end());
@@ -81,7 +81,7 @@ class DiffBytes {
 // are written as given, so they may be malformed).
 inline std::vector<uint8_t> WholeFileBytes(const std::vector<uint8_t>& content,
                                            const std::vector<size_t>& blocks,
-                                           const StampSpec& stamp = StampSpec()) {
+                                           const StampDescription& stamp = StampDescription()) {
   std::vector<uint8_t> out = EntryHeaderBytes(stamp);
   size_t pos = 0;
   for (size_t n : blocks) {

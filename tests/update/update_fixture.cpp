@@ -22,18 +22,18 @@ std::string FailureLine() { return std::string(kCaptionUtf8) + ": " + kFailureTe
 std::string MissingLine() { return std::string(kCaptionUtf8) + ": " + kMissingTextUtf8; }
 std::string DiskFullLine() { return std::string(kCaptionUtf8) + ": " + Utf8(texts::kTextDiskFull); }
 
-builder::HeaderSpec MakeHeader(int generations, uint32_t version_check, uint32_t file_removal) {
-  builder::HeaderSpec spec;
-  spec.version_check = version_check;
-  spec.file_removal = file_removal;
-  spec.caption = Cp932(kCaptionUtf8);
-  spec.comment = Cp932("アップデート");
+builder::HeaderDescription MakeHeader(int generations, uint32_t version_check, uint32_t file_removal) {
+  builder::HeaderDescription desc;
+  desc.version_check = version_check;
+  desc.file_removal = file_removal;
+  desc.caption = Cp932(kCaptionUtf8);
+  desc.comment = Cp932("アップデート");
   for (int g = 0; g < generations; ++g) {
-    builder::GenerationSpec generation;
+    builder::GenerationDescription generation;
     generation.name = Cp932(std::to_string(g + 1) + "世代");
-    spec.generations.push_back(generation);
+    desc.generations.push_back(generation);
   }
-  return spec;
+  return desc;
 }
 
 void SetRootFolder(char* buffer, const std::string& cp932) {
@@ -42,12 +42,12 @@ void SetRootFolder(char* buffer, const std::string& cp932) {
   std::memcpy(buffer, cp932.data(), cp932.size());
 }
 
-void InstallPackage(const builder::HeaderSpec& spec, const std::string& destination) {
-  ASSERT_EQ(builder::CheckHeader(spec), "");
+void InstallPackage(const builder::HeaderDescription& desc, const std::string& destination) {
+  ASSERT_EQ(builder::CheckHeader(desc), "");
   PackageTables& p = Package();
   p.Reset();
   ASSERT_TRUE(AllocateTextBuffers());
-  const std::vector<uint8_t> header = builder::WriteHeader(spec);
+  const std::vector<uint8_t> header = builder::WriteHeader(desc);
   p.header_block.reset(new uint8_t[header.size()]);
   std::memcpy(p.header_block.get(), header.data(), header.size());
   p.header_length = static_cast<uint32_t>(header.size());

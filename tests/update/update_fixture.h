@@ -29,12 +29,12 @@ std::string DiskFullLine();
 
 // A header with the given generations (names "1世代", "2世代" ... unless given) and group
 // columns; flags by name.
-builder::HeaderSpec MakeHeader(int generations, uint32_t version_check = 1,
+builder::HeaderDescription MakeHeader(int generations, uint32_t version_check = 1,
                                uint32_t file_removal = 0);
 
 // Loads the header into the package tables (through the loader's parser), allocates and fills
 // the texts and sets the destination folder (code page 932 path).
-void InstallPackage(const builder::HeaderSpec& spec, const std::string& destination);
+void InstallPackage(const builder::HeaderDescription& desc, const std::string& destination);
 
 // Copies a code page 932 text into one of the 260-byte root folder buffers.
 void SetRootFolder(char* buffer, const std::string& cp932);

@@ -35,30 +35,30 @@ uint32_t Crc(const Bytes& b) {
 
 // A package under construction: generations, lists and their streams.
 struct TestPackage {
-  builder::PackageSpec spec;
-  std::map<int, std::vector<builder::ListEntrySpec>> lists;
+  builder::PackageDescription desc;
+  std::map<int, std::vector<builder::ListEntryDescription>> lists;
   int next_stream = 0;
 
   explicit TestPackage(int generations) {
-    spec.header.caption = "caption";
-    spec.header.version_check = 1;
+    desc.header.caption = "caption";
+    desc.header.version_check = 1;
     for (int g = 0; g < generations; ++g) {
-      spec.header.generations.push_back({"gen" + std::to_string(g), "", {}});
+      desc.header.generations.push_back({"gen" + std::to_string(g), "", {}});
     }
-    spec.options = builder::DefaultOptionsTexts();
-    spec.options.caption = "UPDATE";
-    spec.options.failure = "FAILED";
-    spec.options.completion = "DONE";
-    spec.options.up_to_date = "LATEST";
-    spec.options.missing_file = "MISSING";
-    spec.layout = builder::PackageLayout::kDataFile;
-    spec.payload = builder::PayloadForm::kUncompressed;
+    desc.options = builder::DefaultOptionsTexts();
+    desc.options.caption = "UPDATE";
+    desc.options.failure = "FAILED";
+    desc.options.completion = "DONE";
+    desc.options.up_to_date = "LATEST";
+    desc.options.missing_file = "MISSING";
+    desc.layout = builder::PackageLayout::kDataFile;
+    desc.payload = builder::PayloadForm::kUncompressed;
     for (int k = 1; k < generations; ++k) lists[k];
   }
 
   std::string Stream(int k, const std::string& folder, const Bytes& data) {
     const std::string path = std::to_string(k) + "\\" + folder + std::to_string(next_stream++);
-    spec.streams.push_back(builder::StreamFromBytes(path, data));
+    desc.streams.push_back(builder::StreamFromBytes(path, data));
     return path;
   }
   // File name (with subfolders below the token's folder, backslash-separated) added by step k.
@@ -84,10 +84,10 @@ struct TestPackage {
   }
   std::string Write(const fs::path& out) {
     for (auto& [k, entries] : lists) {
-      spec.streams.push_back(
+      desc.streams.push_back(
           builder::StreamFromBytes(std::to_string(k) + "\\list.dat", builder::WriteList(entries)));
     }
-    return builder::WritePackage(spec, out);
+    return builder::WritePackage(desc, out);
   }
 };
 
@@ -200,7 +200,7 @@ TEST_F(UpdateRunTest, NoInstalledVersionChangesNothing) {
 
 TEST_F(UpdateRunTest, VersionCheckOffToleratesAMismatchingFile) {
   TestPackage package(2);
-  package.spec.header.version_check = 0;
+  package.desc.header.version_check = 0;
   package.Change(1, "MAIN.EXE", kV0, kV1);
   Put("MAIN.EXE", B("locally modified"));
   RunPackage(package);
@@ -231,7 +231,7 @@ TEST_F(UpdateRunTest, RemovalFlagDecidesWhetherRemovedFilesGo) {
   for (uint32_t flag : {1u, 0u}) {
     SCOPED_TRACE(flag);
     TestPackage package(2);
-    package.spec.header.file_removal = flag;
+    package.desc.header.file_removal = flag;
     package.Change(1, "MAIN.EXE", kV0, kV1);
     package.Remove(1, "old\\OLD.DLL", B("old library"));
     Put("MAIN.EXE", kV0);
@@ -248,7 +248,7 @@ TEST_F(UpdateRunTest, RemovalFlagDecidesWhetherRemovedFilesGo) {
 
 TEST_F(UpdateRunTest, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
   TestPackage package(2);
-  package.spec.header.backup = 1;
+  package.desc.header.backup = 1;
   package.Change(1, "MAIN.EXE", kV0, kV1);
   package.Change(1, "LIB.DLL", B("lib0"), B("lib1"));
   Put("MAIN.EXE", kV0);
@@ -264,7 +264,7 @@ TEST_F(UpdateRunTest, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
 
 TEST_F(UpdateRunTest, AddedFileWhoseTargetExistsMovesItAside) {
   TestPackage package(2);
-  package.spec.header.version_check = 0;
+  package.desc.header.version_check = 0;
   package.Add(1, "README.TXT", B("new readme"));
   Put("README.TXT", B("stray readme"));
   RunPackage(package);
@@ -330,8 +330,8 @@ TEST_F(UpdateRunTest, ReadOnlyTargetIsTreatedAsInUse) {
 
 TEST_F(UpdateRunTest, InvalidGroupFolderStopsBeforeAnything) {
   TestPackage package(2);
-  package.spec.header.group_count = 1;
-  package.spec.header.generations[1].groups = {{"data", "", "C:"}};
+  package.desc.header.group_count = 1;
+  package.desc.header.generations[1].groups = {{"data", "", "C:"}};
   package.Change(1, "MAIN.EXE", kV0, kV1);
   Put("MAIN.EXE", kV0);
   RunPackage(package);
@@ -343,9 +343,9 @@ TEST_F(UpdateRunTest, InvalidGroupFolderStopsBeforeAnything) {
 TEST_F(UpdateRunTest, GroupFilesGoToTheGroupFolder) {
   test::TempDir data;
   TestPackage package(2);
-  package.spec.header.group_count = 1;
-  package.spec.header.generations[0].groups = {{"data", "", data.Program()}};
-  package.spec.header.generations[1].groups = {{"DATA", "", data.Program()}};
+  package.desc.header.group_count = 1;
+  package.desc.header.generations[0].groups = {{"data", "", data.Program()}};
+  package.desc.header.generations[1].groups = {{"DATA", "", data.Program()}};
   package.Add(1, "levels\\L1.DAT", B("level one"), "data");
   RunPackage(package);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
@@ -373,7 +373,7 @@ TEST_F(UpdateRunTest, PackagesThatCannotRunAreRefusedUntouched) {
 
 TEST_F(UpdateRunTest, EntryThatWouldLeaveItsFolderIsNotWritten) {
   TestPackage package(2);
-  package.spec.header.version_check = 0;
+  package.desc.header.version_check = 0;
   package.Add(1, "..\\escaped.txt", B("x"));
   RunPackage(package);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: FAILED"});
@@ -389,7 +389,7 @@ namespace {
 // ソ and 表 end in a 0x5C byte: the docfile path splits there, the disk path keeps them whole.
 TEST_F(UpdateRunTest, FoldersWithBackslashTrailBytesReachTheirFolder) {
   TestPackage package(2);
-  package.spec.header.version_check = 0;
+  package.desc.header.version_check = 0;
   package.Add(1, test::Cp932("ソフト\\表示\\能力.txt"), B("japanese names"));
   RunPackage(package);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
