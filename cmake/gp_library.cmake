@@ -1,17 +1,11 @@
 # gp_library(NAME [EXCLUDE file...] DEPS ...): a static library from the .cpp files of the
 # current folder (not its subfolders).
 function(gp_library name)
-  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS;EXTRA" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(ex IN LISTS ARG_EXCLUDE)
     list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${ex})
   endforeach()
-  list(APPEND sources ${ARG_EXTRA})
-  if(NOT sources)
-    set(stub ${CMAKE_CURRENT_BINARY_DIR}/${name}_empty.cpp)
-    file(WRITE ${stub} "// nothing in this library yet\n")
-    list(APPEND sources ${stub})
-  endif()
   add_library(${name} STATIC ${sources})
   target_link_libraries(${name} PUBLIC gp_base ${ARG_DEPS})
 endfunction()
