@@ -18,10 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "release_pairs.h"
 #include "builder/diff_apply.h"
 #include "builder/diff_encoder.h"
 #include "codec/lzw_encoder.h"
+#include "format/data_stream.h"
+#include "release_pairs.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ size_t LzwSize(const Bytes& data, gp::LzwClearPolicy policy) {
 void Encode(benchmark::State& state, fs::path dir) {
   Bytes old_file = ReadAll(dir / "old");
   Bytes new_file = ReadAll(dir / "new");
-  gp::builder::EntryHeader header;
+  gp::format::EntryHeader header;
   Bytes diff;
   for (auto _ : state) {
     diff = gp::builder::EncodeDiff(old_file, new_file, header);

@@ -21,8 +21,9 @@
 
 #include "builder/diff_encoder.h"
 #include "codec/crc32.h"
-#include "release_pairs.h"
+#include "format/data_stream.h"
 #include "platform/platform.h"
+#include "release_pairs.h"
 #include "ui/host.h"
 #include "ui/scripted_host.h"
 #include "update/file_operations.h"
@@ -67,7 +68,7 @@ const Bytes& DiffOf(const fs::path& dir, const Bytes& old_file, const Bytes& new
   auto it = diffs.find(dir.string());
   if (it == diffs.end()) {
     it = diffs.emplace(dir.string(),
-                       gp::builder::EncodeDiff(old_file, new_file, gp::builder::EntryHeader{}))
+                       gp::builder::EncodeDiff(old_file, new_file, gp::format::EntryHeader{}))
              .first;
   }
   return it->second;

@@ -8,6 +8,7 @@
 
 #include "builder/diff_apply.h"
 #include "builder/diff_encoder.h"
+#include "format/data_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t split = body == 0 ? 0 : (static_cast<size_t>(data[0]) << 8 | data[1]) % (body + 1);
   const std::span<const uint8_t> old_file(data + 2, split);
   const std::span<const uint8_t> new_file(data + 2 + split, body - split);
-  gp::builder::EntryHeader header;
+  gp::format::EntryHeader header;
   const std::vector<uint8_t> diff = gp::builder::EncodeDiff(old_file, new_file, header);
   std::vector<uint8_t> rebuilt;
   if (gp::builder::ApplyDiff(old_file, diff, &rebuilt) != gp::builder::DiffStatus::kOk ||
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   // Literal runs alone would take the header, 2 bytes per 32,767 and the data.
-  const size_t literal_only = gp::builder::kEntryHeaderSize + new_file.size() +
+  const size_t literal_only = gp::format::kEntryHeaderSize + new_file.size() +
                               2 * ((new_file.size() + 32766) / 32767);
   if (diff.size() > literal_only) std::abort();
   return 0;

@@ -4,9 +4,10 @@
 #include <memory>
 #include <new>
 
-#include "format/header_layout.h"
-#include "base/endian.h"
 #include "base/texts.h"
+#include "format/header_layout.h"
+#include "format/options_stream.h"
+#include "format/trailer.h"
 #include "codec/payload_expander.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
@@ -20,10 +21,9 @@ namespace {
 
 constexpr uint32_t kCopyBlock = 1u << 20;  // payload copy block: 1 MiB
 constexpr uint32_t kRootLimit = 256;      // limit given to the folder queries
-constexpr char kOptionsStream[] = "0\\DiffOption2.dat";
 
-// The options stream's six texts, in order, and the slots they replace.
-constexpr TextSlot kOptionSlots[6] = {kSlotProjectComment, kSlotFailureText,
+// The options stream's texts, in order, and the slots they replace.
+constexpr TextSlot kOptionSlots[format::kOptionsTextCount] = {kSlotProjectComment, kSlotFailureText,
                                       kSlotCompletionText, kSlotMissingFileText,
                                       kSlotUpToDateText,   kSlotMessageCaption};
 
@@ -56,18 +56,19 @@ bool CopyOwnPayload(const char* program_path, const char** message) {
                     platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
     return false;
   }
-  uint8_t lengths[8];
+  uint8_t trailer[format::kExecutableTrailerSize];
   uint32_t done = 0;
   uint64_t file_size = 0;
-  if (!package.Size(&file_size) || file_size < layout::kExecutableTrailerSize ||
-      !package.Seek(-static_cast<int64_t>(layout::kExecutableTrailerSize),
+  if (!package.Size(&file_size) || file_size < format::kExecutableTrailerSize ||
+      !package.Seek(-static_cast<int64_t>(format::kExecutableTrailerSize),
                     platform::Origin::kEnd) ||
-      !package.Read(lengths, 8, &done) || done != 8) {
+      !package.Read(trailer, sizeof trailer, &done) || done != sizeof trailer) {
     *message = nullptr;
     return false;
   }
-  const uint64_t payload_length = LoadU32(lengths);
-  const uint64_t header_length = LoadU32(lengths + 4);
+  format::PackageLayout where;
+  const bool fits = format::ReadTrailer(format::PackageForm::kExecutable, trailer, file_size,
+                                        &where) == format::TrailerStatus::kOk;
 
   char folder[layout::kPathBufferSize] = {};
   char name[layout::kPathBufferSize] = {};
@@ -78,14 +79,13 @@ bool CopyOwnPayload(const char* program_path, const char** message) {
   }
   WorkDocfile().path.Assign(name);  // from now on deleted at exit, whatever happens
 
-  // A payload that does not fit before the header is not a payload of this file.
-  if (payload_length + header_length + layout::kExecutableTrailerSize > file_size) {
+  // A trailer without the magic, or a payload that does not fit before the header, is not a
+  // payload of this file (the loader has refused a missing magic before).
+  if (!fits) {
     *message = texts::kTextNotProductFile;
     return false;
   }
-  const int64_t start =
-      static_cast<int64_t>(file_size - layout::kExecutableTrailerSize - header_length -
-                           payload_length);
+  const int64_t start = static_cast<int64_t>(where.payload_offset);
   platform::File out;
   if (!package.Seek(start, platform::Origin::kBegin) ||
       !out.Open(name, platform::kAccessWrite, platform::kShareRead,
@@ -95,7 +95,7 @@ bool CopyOwnPayload(const char* program_path, const char** message) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kCopyBlock]);
   *message = nullptr;  // short reads and writes fail without a message
   if (!buffer) return false;
-  uint64_t remaining = payload_length;
+  uint64_t remaining = where.payload_length;
   while (remaining > 0) {
     platform::DispatchPendingMessages();
     const uint32_t n = remaining < kCopyBlock ? static_cast<uint32_t>(remaining) : kCopyBlock;
@@ -173,7 +173,7 @@ bool ExtractPayloadFrom(const char* argument, const char* program_path) {
 
   // The options texts. A docfile without them is not a package.
   DocfileAccess& access = *work.access;
-  if (!access.OpenStreamByPath(kOptionsStream)) {
+  if (!access.OpenStreamByPath(format::kOptionsStreamPath)) {
     host.Destroy(status);
     ShowExtractionMessage(texts::kTextNotProductFile);
     work.DestroyAccess();

@@ -18,25 +18,23 @@ const char* DiffStatusName(DiffStatus status) {
 DiffStatus ForEachDiffCommand(std::span<const uint8_t> diff,
                               const std::function<bool(const DiffCommand&)>& visit) {
   ByteReader reader(diff.data(), diff.size());
-  if (!reader.Skip(kEntryHeaderSize)) return DiffStatus::kTruncatedHeader;
+  if (!reader.Skip(format::kEntryHeaderSize)) return DiffStatus::kTruncatedHeader;
   while (!reader.empty()) {
     DiffCommand command;
     command.position = reader.position();
     uint16_t word = 0;
     if (!reader.ReadU16(&word)) return DiffStatus::kTruncatedCommand;
-    if (word < kLongCopyWord) {
+    const format::CommandWord decoded = format::DecodeCommandWord(word);
+    const uint8_t* operands = nullptr;
+    if (!reader.ReadView(decoded.operand_size, &operands)) return DiffStatus::kTruncatedCommand;
+    if (decoded.kind == format::CommandKind::kLiteral) {
       command.kind = DiffCommand::Kind::kLiteral;
-      command.length = word;
-      if (!reader.ReadView(word, &command.literal)) return DiffStatus::kTruncatedCommand;
-    } else if (word == kLongCopyWord) {
-      command.kind = DiffCommand::Kind::kLongCopy;
-      if (!reader.ReadU32(&command.offset) || !reader.ReadU32(&command.length)) {
-        return DiffStatus::kTruncatedCommand;
-      }
+      command.length = decoded.length;
+      command.literal = operands;
     } else {
-      command.kind = DiffCommand::Kind::kShortCopy;
-      command.length = word - kLongCopyWord;
-      if (!reader.ReadU32(&command.offset)) return DiffStatus::kTruncatedCommand;
+      command.kind = decoded.kind == format::CommandKind::kLongCopy ? DiffCommand::Kind::kLongCopy
+                                                                    : DiffCommand::Kind::kShortCopy;
+      format::DecodeCopyOperands(decoded, operands, &command.offset, &command.length);
     }
     if (!visit(command)) break;
   }
@@ -44,10 +42,10 @@ DiffStatus ForEachDiffCommand(std::span<const uint8_t> diff,
 }
 
 DiffStatus ApplyDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
-                     std::vector<uint8_t>* out, EntryHeader* header, size_t max_output) {
+                     std::vector<uint8_t>* out, format::EntryHeader* header, size_t max_output) {
   out->clear();
-  EntryHeader parsed;
-  if (!ParseEntryHeader(diff.data(), diff.size(), &parsed)) return DiffStatus::kTruncatedHeader;
+  format::EntryHeader parsed;
+  if (!format::ParseEntryHeader(diff.data(), diff.size(), &parsed)) return DiffStatus::kTruncatedHeader;
   if (header) *header = parsed;
   DiffStatus failure = DiffStatus::kOk;
   DiffStatus walked = ForEachDiffCommand(diff, [&](const DiffCommand& command) {

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
 
@@ -40,7 +40,7 @@ DiffStatus ForEachDiffCommand(std::span<const uint8_t> diff,
 
 // Rebuilds the new file from `old_file` and `diff` into `*out` (replaced). `header` may be null.
 DiffStatus ApplyDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
-                     std::vector<uint8_t>* out, EntryHeader* header = nullptr,
+                     std::vector<uint8_t>* out, format::EntryHeader* header = nullptr,
                      size_t max_output = SIZE_MAX);
 
 }  // namespace gp::builder

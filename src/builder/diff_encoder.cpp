@@ -6,6 +6,16 @@
 #include "builder/diff_match_finder.h"
 
 namespace gp::builder {
+
+using format::AppendEntryHeader;
+using format::EncodeCopy;
+using format::EntryHeader;
+using format::kEntryHeaderSize;
+using format::kLiteralHeaderSize;
+using format::kLongCopySize;
+using format::kMaxLiteralRun;
+using format::kShortCopySize;
+
 namespace {
 
 // Appends commands, merging copies that continue each other in the old file.
@@ -43,16 +53,11 @@ class CommandWriter {
   void FlushCopy() {
     if (pending_length_ == 0) return;
     uint8_t bytes[kLongCopySize];
-    if (pending_length_ > kMaxShortCopy) {
-      StoreU16(bytes, kLongCopyWord);
-      StoreU32(bytes + 2, pending_offset_);
-      StoreU32(bytes + 6, pending_length_);
-      out_->insert(out_->end(), bytes, bytes + kLongCopySize);
+    const size_t n = EncodeCopy(pending_offset_, pending_length_, bytes);
+    out_->insert(out_->end(), bytes, bytes + n);
+    if (n == kLongCopySize) {
       stats_->long_copies++;
     } else {
-      StoreU16(bytes, static_cast<uint16_t>(kLongCopyWord + pending_length_));
-      StoreU32(bytes + 2, pending_offset_);
-      out_->insert(out_->end(), bytes, bytes + kShortCopySize);
       stats_->short_copies++;
     }
     stats_->copied_bytes += pending_length_;

@@ -18,7 +18,7 @@
 #include <span>
 #include <vector>
 
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
 
@@ -50,7 +50,8 @@ struct DiffEncodeStats {
 
 // The whole diff file: the entry header, then the commands.
 std::vector<uint8_t> EncodeDiff(std::span<const uint8_t> old_file,
-                                std::span<const uint8_t> new_file, const EntryHeader& header,
+                                std::span<const uint8_t> new_file,
+                                const format::EntryHeader& header,
                                 const DiffEncodeOptions& options = {},
                                 DiffEncodeStats* stats = nullptr);
 

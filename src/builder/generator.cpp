@@ -14,6 +14,8 @@
 #include "builder/whole_file_writer.h"
 #include "cfb/cfb_writer.h"
 #include "cfb/entry_names.h"
+#include "format/data_stream.h"
+#include "format/list_record.h"
 #include "platform/platform.h"
 
 namespace gp::builder {
@@ -125,21 +127,13 @@ std::string JoinFolder(const std::string& base, const std::string& rest) {
   return EndsWithBackslash(base) ? base + rest : base + '\\' + rest;
 }
 
-std::vector<uint8_t> IdentityDiff(const EntryHeader& header, uint64_t size) {
+std::vector<uint8_t> IdentityDiff(const format::EntryHeader& header, uint64_t size) {
   std::vector<uint8_t> out;
-  AppendEntryHeader(header, &out);
+  format::AppendEntryHeader(header, &out);
   if (size == 0) return out;
-  uint8_t bytes[10];
-  if (size <= kMaxShortCopy) {
-    StoreU16(bytes, static_cast<uint16_t>(kLongCopyWord + size));
-    StoreU32(bytes + 2, 0);
-    out.insert(out.end(), bytes, bytes + kShortCopySize);
-  } else {
-    StoreU16(bytes, kLongCopyWord);
-    StoreU32(bytes + 2, 0);
-    StoreU32(bytes + 6, static_cast<uint32_t>(size));
-    out.insert(out.end(), bytes, bytes + kLongCopySize);
-  }
+  uint8_t bytes[format::kLongCopySize];
+  const size_t n = format::EncodeCopy(0, static_cast<uint32_t>(size), bytes);  // under 4 GiB
+  out.insert(out.end(), bytes, bytes + n);
   return out;
 }
 
@@ -430,11 +424,11 @@ class Generator {
       }
     }
     for (size_t k = 1; k < G(); ++k) {
-      if (lists_[k].size() > kListMaxEntryCount) {
+      if (lists_[k].size() > format::kListMaxEntries) {
         throw BuildError("list " + std::to_string(k) + " (" + DisplayText(input_.releases[k - 1].name) +
                          " -> " + DisplayText(input_.releases[k].name) + ") would hold " +
                          std::to_string(lists_[k].size()) + " files; a list holds at most " +
-                         std::to_string(kListMaxEntryCount));
+                         std::to_string(format::kListMaxEntries));
       }
       for (size_t i = 0; i < lists_[k].size(); ++i) CheckEntry(k, i, lists_[k][i]);
     }
@@ -477,16 +471,16 @@ class Generator {
                          problem);
       }
     }
-    if (file.name.size() > kListMaxStringBytes) {
+    if (file.name.size() > format::kListStringMax) {
       throw BuildError(where + ": the file name is " + std::to_string(file.name.size()) +
-                       " bytes in code page 932; at most " + std::to_string(kListMaxStringBytes) +
+                       " bytes in code page 932; at most " + std::to_string(format::kListStringMax) +
                        " fit a file list");
     }
     const std::string data_path = DataPath(k, g, slot, index);
-    if (data_path.size() > kListMaxStringBytes) {
+    if (data_path.size() > format::kListStringMax) {
       throw BuildError(where + ": its data path '" + DisplayText(data_path) + "' is " +
                        std::to_string(data_path.size()) + " bytes; at most " +
-                       std::to_string(kListMaxStringBytes) + " fit a file list");
+                       std::to_string(format::kListStringMax) + " fit a file list");
     }
     const std::string base = BaseFolder(g, slot);
     const std::string disk = JoinFolder(base, file.folder + file.name);
@@ -656,7 +650,7 @@ class Generator {
     DocfileStream stream;
     stream.path = path;
     stream.size = WholeFileStreamSize(file.size);
-    const EntryHeader header = file.header;
+    const format::EntryHeader header = file.header;
     const uint64_t size = file.size;
     stream.source = [header, size, content](uint64_t offset, uint8_t* out, size_t n) {
       return FillWholeFileStream(header, size, content, offset, out, n);
@@ -714,7 +708,7 @@ std::string CheckGroupName(const std::string& cp932) {
     return "the name contains the byte 0x5C (a backslash, or a character such as 表 or ソ), "
            "where data paths are cut";
   }
-  if (cp932.size() > kListMaxStringBytes) return "the name is too long";
+  if (cp932.size() > format::kListStringMax) return "the name is too long";
   const std::u16string name = platform::Cp932ToUtf16Lenient(cp932);
   if (name.size() > kMaxElementNameUnits) {
     return "the name has " + std::to_string(name.size()) + " characters; at most " +

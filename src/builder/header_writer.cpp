@@ -119,19 +119,4 @@ std::vector<uint8_t> WriteHeader(const HeaderDescription& desc) {
   return out;
 }
 
-std::vector<uint8_t> ExecutableTrailer(uint32_t payload_length, uint32_t header_length) {
-  std::vector<uint8_t> out;
-  AppendU32(out, payload_length);
-  AppendU32(out, header_length);
-  out.insert(out.end(), layout::kTrailerMagic, layout::kTrailerMagic + layout::kTrailerMagicSize);
-  return out;
-}
-
-std::vector<uint8_t> DataFileTrailer(uint32_t header_length) {
-  std::vector<uint8_t> out;
-  AppendU32(out, header_length);
-  out.insert(out.end(), layout::kTrailerMagic, layout::kTrailerMagic + layout::kTrailerMagicSize);
-  return out;
-}
-
 }  // namespace gp::builder

@@ -1,5 +1,6 @@
-// Writes the package header (fixed part, texts, generation records, group entries) and the two
-// trailer forms. Texts are code page 932 bytes; every stored length counts the NUL.
+// Writes the package header (fixed part, texts, generation records, group entries) at the
+// offsets of format/header_layout.h; the trailer comes from format/trailer.h. Texts are code
+// page 932 bytes; every stored length counts the NUL.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +44,5 @@ std::string CheckHeader(const HeaderDescription& desc);
 
 // The header block. The description must pass CheckHeader.
 std::vector<uint8_t> WriteHeader(const HeaderDescription& desc);
-
-// Package executable trailer: u32 payload length, u32 header length, magic (21 bytes).
-std::vector<uint8_t> ExecutableTrailer(uint32_t payload_length, uint32_t header_length);
-// Package data file trailer: u32 header length, magic (17 bytes).
-std::vector<uint8_t> DataFileTrailer(uint32_t header_length);
 
 }  // namespace gp::builder

@@ -1,11 +1,12 @@
-// Writes file lists ("%d\list.dat"): a u16 entry count, then per entry the old and the new
-// checksum (u32 each) and four strings, each a length byte and that many code page 932 bytes
-// (old data path, new data path, old name, new name). Strings are stored without a terminator.
+// Writes file lists ("%d\list.dat", layout in format/list_record.h). Strings are stored without
+// a terminator.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "format/list_record.h"
 
 namespace gp::builder {
 
@@ -17,9 +18,6 @@ struct ListEntryDescription {
   std::string old_name;
   std::string new_name;
 };
-
-inline constexpr size_t kListMaxEntryCount = 32767;
-inline constexpr size_t kListMaxStringBytes = 255;
 
 // Checks the limits of the format: at most 32,767 entries, strings of at most 255 bytes. Returns
 // an empty text when the entries fit, else what is wrong.

@@ -7,8 +7,8 @@ namespace gp::builder {
 namespace {
 
 const std::string* Fields(const OptionsTexts& t, int i) {
-  const std::string* fields[6] = {&t.project_comment, &t.failure,    &t.completion,
-                                  &t.missing_file,    &t.up_to_date, &t.caption};
+  const std::string* fields[format::kOptionsTextCount] = {
+      &t.project_comment, &t.failure, &t.completion, &t.missing_file, &t.up_to_date, &t.caption};
   return fields[i];
 }
 
@@ -32,11 +32,12 @@ OptionsTexts DefaultOptionsTexts() {
 }
 
 std::string CheckOptionsTexts(const OptionsTexts& texts) {
-  static const char* const kNames[6] = {"project comment", "failure text", "completion text",
-                                        "missing-file text", "up-to-date text", "caption"};
-  for (int i = 0; i < 6; ++i) {
+  static const char* const kNames[format::kOptionsTextCount] = {
+      "project comment", "failure text", "completion text", "missing-file text", "up-to-date text",
+      "caption"};
+  for (int i = 0; i < static_cast<int>(format::kOptionsTextCount); ++i) {
     const size_t stored = Fields(texts, i)->size() + (texts.with_nul ? 1 : 0);
-    if (stored > 255) {
+    if (stored > format::kOptionsTextMax) {
       return std::string("the ") + kNames[i] + " is " + std::to_string(Fields(texts, i)->size()) +
              " bytes; at most " + std::to_string(texts.with_nul ? 254 : 255) + " fit";
     }
@@ -49,7 +50,7 @@ std::string CheckOptionsTexts(const OptionsTexts& texts) {
 
 std::vector<uint8_t> WriteOptionsStream(const OptionsTexts& texts) {
   std::vector<uint8_t> out;
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < static_cast<int>(format::kOptionsTextCount); ++i) {
     const std::string& text = *Fields(texts, i);
     out.push_back(static_cast<uint8_t>(text.size() + (texts.with_nul ? 1 : 0)));
     out.insert(out.end(), text.begin(), text.end());

@@ -1,15 +1,14 @@
-// The options stream of the work docfile ("0\DiffOption2.dat"): six texts, each a u8 length and
-// that many code page 932 bytes: project comment, failure text, completion text, missing-file
-// text, up-to-date text, message caption.
+// The options stream of the work docfile (layout in format/options_stream.h): the texts a
+// package gets, and their writer.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace gp::builder {
+#include "format/options_stream.h"
 
-inline constexpr char kOptionsStreamPath[] = "0\\DiffOption2.dat";
+namespace gp::builder {
 
 struct OptionsTexts {
   std::string project_comment;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "cfb/entry_names.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 
 namespace gp::builder {
@@ -135,7 +136,7 @@ std::string WriteWorkDocfile(const PackageDescription& desc, const fs::path& out
 
   std::string error = CheckOptionsTexts(desc.options);
   if (!error.empty()) return error;
-  if (!(error = add(StreamFromBytes(kOptionsStreamPath, WriteOptionsStream(desc.options))))
+  if (!(error = add(StreamFromBytes(format::kOptionsStreamPath, WriteOptionsStream(desc.options))))
            .empty()) {
     return error;
   }
@@ -201,8 +202,9 @@ std::string WritePackage(const PackageDescription& desc, const fs::path& out, Pa
              static_cast<std::streamsize>(header.size()));
   const std::vector<uint8_t> trailer =
       desc.layout == PackageLayout::kExecutable
-          ? ExecutableTrailer(static_cast<uint32_t>(s.payload), static_cast<uint32_t>(header.size()))
-          : DataFileTrailer(static_cast<uint32_t>(header.size()));
+          ? format::ExecutableTrailer(static_cast<uint32_t>(s.payload),
+                                      static_cast<uint32_t>(header.size()))
+          : format::DataFileTrailer(static_cast<uint32_t>(header.size()));
   file.write(reinterpret_cast<const char*>(trailer.data()),
              static_cast<std::streamsize>(trailer.size()));
   file.close();

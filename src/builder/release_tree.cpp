@@ -137,7 +137,7 @@ ReleaseTree ScanReleaseTree(const fs::path& root, const std::vector<fs::path>& e
   return tree;
 }
 
-EntryHeader EntryHeaderOf(const fs::path& file) {
+format::EntryHeader EntryHeaderOf(const fs::path& file) {
   std::error_code ec;
   const fs::file_time_type written = fs::last_write_time(file, ec);
   if (ec) throw BuildError("cannot read the time of " + DisplayPath(file) + ": " + ec.message());
@@ -148,7 +148,7 @@ EntryHeader EntryHeaderOf(const fs::path& file) {
   if (local == nullptr || local->tm_year + 1900 < 1601 || local->tm_year + 1900 > 30827) {
     throw BuildError(DisplayPath(file) + ": its last-write time has no calendar form");
   }
-  EntryHeader header;
+  format::EntryHeader header;
   header.year = static_cast<uint16_t>(local->tm_year + 1900);
   header.month = static_cast<uint8_t>(local->tm_mon + 1);
   header.day = static_cast<uint8_t>(local->tm_mday);

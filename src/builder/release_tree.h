@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
 
@@ -20,7 +20,7 @@ struct ReleaseFile {
   std::filesystem::path host;
   uint64_t size = 0;
   uint32_t crc = 0;     // the whole-file checksum as lists store it (0xFFFFFFFF when empty)
-  EntryHeader header;  // last-write time (local wall clock) and attributes
+  format::EntryHeader header;  // last-write time (local wall clock) and attributes
 
   std::string Path() const { return folder + name; }
 };
@@ -47,7 +47,7 @@ ReleaseTree ScanReleaseTree(const std::filesystem::path& root,
 // The entry header for a file: its last-write time as local wall-clock fields (to the second:
 // the millisecond field holds at most 255) and the archive attribute, plus read-only when the
 // file is not writable. Throws BuildError.
-EntryHeader EntryHeaderOf(const std::filesystem::path& file);
+format::EntryHeader EntryHeaderOf(const std::filesystem::path& file);
 
 // The whole file; throws BuildError when it cannot be read.
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& file);

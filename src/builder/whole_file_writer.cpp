@@ -7,6 +7,12 @@
 
 namespace gp::builder {
 
+using format::AppendEntryHeader;
+using format::EntryHeader;
+using format::kEntryHeaderSize;
+using format::kWholeFileBlockHeaderSize;
+using format::kWholeFileBlockSize;
+
 namespace {
 
 constexpr uint64_t kBlockStride = kWholeFileBlockHeaderSize + kWholeFileBlockSize;

@@ -1,6 +1,6 @@
-// Whole-file streams: the 12-byte entry header, then the file's content in blocks, each a u16
-// length n and n bytes. Every block but the last holds 32,767 bytes, the size of the program's
-// transfer buffer; an empty file has no block.
+// Whole-file streams (layout in format/data_stream.h): the 12-byte entry header, then the file's
+// content in blocks, each a u16 length n and n bytes. Every block but the last holds 32,767
+// bytes, the size of the program's transfer buffer; an empty file has no block.
 //
 // The stream can be produced piece by piece at any offset (FillWholeFileStream), so a file of
 // hundreds of megabytes goes into a compound file without ever being held in memory.
@@ -11,12 +11,9 @@
 #include <functional>
 #include <vector>
 
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
-
-inline constexpr uint32_t kWholeFileBlockSize = 0x7FFF;
-inline constexpr size_t kWholeFileBlockHeaderSize = 2;
 
 // Fills out with exactly size bytes of the file's content starting at offset; false on failure.
 using ContentSource = std::function<bool(uint64_t offset, uint8_t* out, size_t size)>;
@@ -26,11 +23,11 @@ uint64_t WholeFileStreamSize(uint64_t content_size);
 
 // Writes size bytes of the stream, starting at stream offset `offset`, into out. The range must
 // lie inside the stream. False when the content source fails.
-bool FillWholeFileStream(const EntryHeader& header, uint64_t content_size,
+bool FillWholeFileStream(const format::EntryHeader& header, uint64_t content_size,
                          const ContentSource& content, uint64_t offset, uint8_t* out, size_t size);
 
 // The whole stream for content held in memory.
-std::vector<uint8_t> WriteWholeFileStream(const EntryHeader& header, const uint8_t* content,
-                                          size_t content_size);
+std::vector<uint8_t> WriteWholeFileStream(const format::EntryHeader& header,
+                                          const uint8_t* content, size_t content_size);
 
 }  // namespace gp::builder

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "cli/package_file.h"
+#include "format/options_stream.h"
 #include "platform/platform.h"
 #include "update/package_tables.h"
 
@@ -32,19 +33,11 @@ constexpr char kInfoHelp[] =
 const char* const kOptionNames[6] = {"project comment", "failure text", "completion text",
                                      "missing-file text", "up-to-date text", "caption"};
 
-// The six texts of the options stream; false when the stream is cut short.
+// The texts of the options stream; false when the stream is cut short.
 bool ParseOptions(const std::vector<uint8_t>& stream, std::string texts[6]) {
-  size_t at = 0;
-  for (int i = 0; i < 6; ++i) {
-    if (at >= stream.size()) return false;
-    const size_t n = stream[at++];
-    if (n > stream.size() - at) return false;
-    std::string text(reinterpret_cast<const char*>(stream.data() + at), n);
-    const size_t nul = text.find('\0');
-    if (nul != std::string::npos) text.resize(nul);
-    texts[i] = text;
-    at += n;
-  }
+  std::string_view views[format::kOptionsTextCount];
+  if (!format::ParseOptionsStream(stream, views)) return false;
+  for (size_t i = 0; i < format::kOptionsTextCount; ++i) texts[i] = std::string(views[i]);
   return true;
 }
 
@@ -98,7 +91,7 @@ int InfoCommand(const Args& args) {
   try {
     ExtractWorkDocfile(package, scratch);
     entries = ListDocfile(scratch, &version);
-    have_options = ParseOptions(ReadDocfileStream(scratch, "0\\DiffOption2.dat"), options);
+    have_options = ParseOptions(ReadDocfileStream(scratch, format::kOptionsStreamPath), options);
     if (!have_options) docfile_error = "the options stream is cut short";
   } catch (const CliError& e) {
     docfile_error = e.what();

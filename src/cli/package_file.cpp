@@ -1,10 +1,10 @@
 #include "cli/package_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
 
-#include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "base/endian.h"
 #include "base/texts.h"
@@ -12,6 +12,7 @@
 #include "cfb/cfb_reader.h"
 #include "cli/cli_error.h"
 #include "codec/payload_expander.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 #include "storage/owned_string.h"
 #include "update/package_tables.h"
@@ -103,43 +104,45 @@ PackageFile OpenPackage(const fs::path& path) {
   if (ec) throw CliError("cannot read " + path.string() + ": " + ec.message());
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError("cannot read " + path.string());
-  if (package.file_size < layout::kDataFileTrailerSize) {
+  // Both readings of the trailer, from the last bytes of the file.
+  const uint64_t tail_size = std::min<uint64_t>(package.file_size, format::kTrailerReadSize);
+  const auto tail =
+      tail_size < format::kDataFileTrailerSize
+          ? std::vector<uint8_t>()
+          : ReadRange(in, package.file_size - tail_size, tail_size);
+  format::PackageLayout as_data;
+  const format::TrailerStatus data_status =
+      format::ReadTrailer(format::PackageForm::kDataFile, tail, package.file_size, &as_data);
+  if (data_status == format::TrailerStatus::kTooSmall) {
     throw CliError(path.string() + " is not a package: it is too short for a trailer");
   }
-  const auto tail = ReadRange(in, package.file_size - layout::kDataFileTrailerSize,
-                              layout::kDataFileTrailerSize);
-  if (std::memcmp(tail.data() + 4, layout::kTrailerMagic, layout::kTrailerMagicSize) != 0) {
+  if (data_status == format::TrailerStatus::kBadMagic) {
     throw CliError(path.string() + " is not a package: it does not end with the package trailer");
   }
-  const uint64_t header_length = LoadU32(tail.data());
 
   // The executable reading: payload length at -21, header ending at -21.
-  if (package.file_size >= layout::kExecutableTrailerSize + header_length) {
-    const uint64_t payload_length =
-        LoadU32(ReadRange(in, package.file_size - layout::kExecutableTrailerSize, 4).data());
-    const uint64_t header_offset =
-        package.file_size - layout::kExecutableTrailerSize - header_length;
-    if (payload_length <= header_offset) {
-      auto header = ReadRange(in, header_offset, header_length);
-      if (header.size() >= 4 && LoadU32(header.data()) == header_length && HeaderLoads(header)) {
-        package.executable = true;
-        package.header_offset = header_offset;
-        package.payload_offset = header_offset - payload_length;
-        package.payload_length = payload_length;
-        package.header = std::move(header);
-        return package;
-      }
+  format::PackageLayout as_exe;
+  if (format::ReadTrailer(format::PackageForm::kExecutable, tail, package.file_size, &as_exe) ==
+      format::TrailerStatus::kOk) {
+    auto header = ReadRange(in, as_exe.header_offset, as_exe.header_length);
+    if (header.size() >= 4 && LoadU32(header.data()) == as_exe.header_length &&
+        HeaderLoads(header)) {
+      package.executable = true;
+      package.header_offset = as_exe.header_offset;
+      package.payload_offset = as_exe.payload_offset;
+      package.payload_length = as_exe.payload_length;
+      package.header = std::move(header);
+      return package;
     }
   }
   // The data file reading: header ending at -17, payload from offset 0.
-  if (package.file_size >= layout::kDataFileTrailerSize + header_length) {
-    const uint64_t header_offset = package.file_size - layout::kDataFileTrailerSize - header_length;
-    auto header = ReadRange(in, header_offset, header_length);
+  if (data_status == format::TrailerStatus::kOk) {
+    auto header = ReadRange(in, as_data.header_offset, as_data.header_length);
     if (HeaderLoads(header)) {
       package.executable = false;
-      package.header_offset = header_offset;
-      package.payload_offset = 0;
-      package.payload_length = header_offset;
+      package.header_offset = as_data.header_offset;
+      package.payload_offset = as_data.payload_offset;
+      package.payload_length = as_data.payload_length;
       package.header = std::move(header);
       return package;
     }

@@ -1,20 +1,12 @@
-// Byte layout of the package data appended to the program: trailer, header fixed part,
-// generation records and group entries. All integers little-endian; all texts code page 932
-// with their terminating NUL counted in their lengths.
+// Byte layout of the package header: fixed part, generation records and group entries. All
+// integers little-endian; all texts code page 932 with their terminating NUL counted in their
+// lengths. The trailer is in format/trailer.h, the one parse in format/package_header.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace gp::layout {
-
-// Trailer, counted from the end of the file.
-inline constexpr char kTrailerMagic[] = "SDIFF(Ver1.0)";
-inline constexpr size_t kTrailerMagicSize = 13;
-// Package executable: u32 payload length, u32 header length, magic.
-inline constexpr size_t kExecutableTrailerSize = 8 + kTrailerMagicSize;  // 21
-// Package data file: u32 header length, magic.
-inline constexpr size_t kDataFileTrailerSize = 4 + kTrailerMagicSize;  // 17
 
 // Header fixed part.
 inline constexpr size_t kHeaderLength = 0x00;
@@ -29,7 +21,7 @@ inline constexpr size_t kGenerationCount = 0x20;  // i16
 inline constexpr size_t kGroupCount = 0x24;       // i16
 inline constexpr size_t kCommentLength = 0x28;
 inline constexpr size_t kCaptionLength = 0x2C;
-inline constexpr size_t kDefaultFolderLength = 0x30;
+inline constexpr size_t kDefaultFolderLength = 0x30;  // written; the reader runs to the NUL
 inline constexpr size_t kGenerationTableOffset = 0x34;
 inline constexpr size_t kTexts = 0x38;
 inline constexpr size_t kFixedPartSize = 0x38;
@@ -46,7 +38,7 @@ inline constexpr size_t kRecordTexts = 20;
 inline constexpr size_t kEntrySize = 0;
 inline constexpr size_t kEntryNameLength = 4;
 inline constexpr size_t kEntryCommentLength = 8;
-inline constexpr size_t kEntryReserved = 12;
+inline constexpr size_t kEntryReserved = 12;  // our writer: the folder length; not read
 inline constexpr size_t kEntryTexts = 16;
 
 // Buffers the texts are copied into.

@@ -5,12 +5,20 @@
 
 namespace gp {
 
+namespace {
+
+void CopyString(std::string_view text, char* out) {
+  CopyListString(reinterpret_cast<const uint8_t*>(text.data()), text.size(), out);
+}
+
+}  // namespace
+
 void FormatListPath(int k, char* out) {
-  std::snprintf(out, kListPathBufferSize, "%d\\list.dat", k);
+  std::snprintf(out, kListPathBufferSize, format::kListStreamFormat, k);
 }
 
 void CopyListString(const uint8_t* bytes, size_t length, char* out) {
-  if (length > kListStringMax) length = kListStringMax;
+  if (length > format::kListStringMax) length = format::kListStringMax;
   if (length != 0) std::memcpy(out, bytes, length);
   out[length] = '\0';
 }
@@ -20,31 +28,26 @@ bool FileListWalker::Begin(const uint8_t* data, size_t size) {
   count_ = 0;
   taken_ = 0;
   failed_ = false;
-  uint16_t n = 0;
-  if (data == nullptr || !reader_.ReadU16(&n)) {
+  if (data == nullptr || !format::ReadListCount(reader_, &count_)) {
     failed_ = true;
     return false;
   }
-  count_ = n;
-  return true;
-}
-
-bool FileListWalker::ReadString(char* out) {
-  uint8_t length = 0;
-  const uint8_t* bytes = nullptr;
-  if (!reader_.ReadU8(&length) || !reader_.ReadView(length, &bytes)) return false;
-  CopyListString(bytes, length, out);
   return true;
 }
 
 bool FileListWalker::Next(ListEntry* entry) {
   if (failed_ || taken_ >= count_) return false;
-  if (!reader_.ReadU32(&entry->old_crc) || !reader_.ReadU32(&entry->new_crc) ||
-      !ReadString(entry->old_data_path) || !ReadString(entry->new_data_path) ||
-      !ReadString(entry->old_name) || !ReadString(entry->new_name)) {
+  format::ListRecord record;
+  if (!format::ReadListRecord(reader_, &record)) {
     failed_ = true;
     return false;
   }
+  entry->old_crc = record.old_crc;
+  entry->new_crc = record.new_crc;
+  CopyString(record.old_data_path, entry->old_data_path);
+  CopyString(record.new_data_path, entry->new_data_path);
+  CopyString(record.old_name, entry->old_name);
+  CopyString(record.new_name, entry->new_name);
   ++taken_;
   return true;
 }

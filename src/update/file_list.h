@@ -1,33 +1,16 @@
-// The file list of one step ("%d\list.dat"): a u16 entry count N, then N entries back to back.
-// Each entry holds the old and the new checksum and four strings, each a length byte followed
-// by that many code page 932 bytes (no terminator needed; a trailing 0 may be included):
-//
-//   0        u32  old checksum (0: the step has no old file)
-//   4        u32  new checksum (0: the step leaves no file)
-//   8        u8   L1, then L1 bytes: old data path
-//   9+L1     u8   L2, then L2 bytes: new data path
-//   10+L1+L2 u8   L3, then L3 bytes: old name
-//   ...      u8   L4, then L4 bytes: new name
-//
-// A reader keeps each string in a 256-byte buffer, terminated.
+// Reading the file list of one step ("%d\list.dat", layout in format/list_record.h) into
+// fixed buffers: a reader keeps each string in a 256-byte buffer, terminated.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "base/byte_reader.h"
+#include "format/list_record.h"
 
 namespace gp {
 
-inline constexpr size_t kListCountSize = 2;
-inline constexpr uint32_t kListMaxEntries = 32767;
-inline constexpr size_t kListOldCrcOffset = 0;
-inline constexpr size_t kListNewCrcOffset = 4;
-inline constexpr size_t kListStringsOffset = 8;
-// Four checksum bytes twice and four length bytes.
-inline constexpr size_t kListEntryFixedSize = 12;
 inline constexpr size_t kListStringBufferSize = 256;
-inline constexpr size_t kListStringMax = 255;
 // "%d\list.dat" with any 32-bit number fits.
 inline constexpr size_t kListPathBufferSize = 24;
 
@@ -63,8 +46,6 @@ class FileListWalker {
   bool failed() const { return failed_; }
 
  private:
-  bool ReadString(char* out);
-
   ByteReader reader_;
   uint32_t count_ = 0;
   uint32_t taken_ = 0;

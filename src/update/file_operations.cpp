@@ -12,6 +12,7 @@
 #include "base/endian.h"
 #include "base/texts.h"
 #include "codec/crc32.h"
+#include "format/data_stream.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/file_helpers.h"
@@ -65,16 +66,18 @@ struct StreamHeader {
   uint32_t attributes = 0;
 };
 
-StreamHeader DecodeHeader(const uint8_t* bytes) {
+StreamHeader DecodeHeader(const uint8_t (&bytes)[format::kEntryHeaderSize]) {
+  format::EntryHeader entry;
+  format::ParseEntryHeader(bytes, sizeof bytes, &entry);
   StreamHeader header;
-  header.time.year = LoadU16(bytes + kStreamYearOffset);
-  header.time.month = bytes[kStreamMonthOffset];
-  header.time.day = bytes[kStreamDayOffset];
-  header.time.hour = bytes[kStreamHourOffset];
-  header.time.minute = bytes[kStreamMinuteOffset];
-  header.time.second = bytes[kStreamSecondOffset];
-  header.time.millisecond = bytes[kStreamMillisecondOffset];
-  header.attributes = LoadU32(bytes + kStreamAttributesOffset);
+  header.time.year = entry.year;
+  header.time.month = entry.month;
+  header.time.day = entry.day;
+  header.time.hour = entry.hour;
+  header.time.minute = entry.minute;
+  header.time.second = entry.second;
+  header.time.millisecond = entry.millisecond;
+  header.attributes = entry.attributes;
   return header;
 }
 
@@ -164,28 +167,25 @@ class PatchCommands {
             std::min<uint64_t>((old_size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks))) {}
 
   bool Run() {
-    uint64_t consumed = kStreamHeaderSize;
+    uint64_t consumed = format::kEntryHeaderSize;
     while (consumed < diff_size_) {
-      uint8_t word_bytes[2];
-      if (!Take(&consumed, 2) || !diff_.Read(word_bytes, 2)) return false;
-      const uint16_t word = LoadU16(word_bytes);
-      if (word < kLiteralRunLimit) {
-        if (!Take(&consumed, word) || !diff_.Read(transfer_, word) ||
-            !target_.Write(transfer_, word)) {
-          return false;
-        }
-      } else if (word == kLongCopyWord) {
-        uint8_t operands[kLongCopyOperandsSize];
-        if (!Take(&consumed, sizeof operands) || !diff_.Read(operands, sizeof operands) ||
-            !CopyOld(LoadU32(operands), LoadU32(operands + 4))) {
-          return false;
-        }
+      uint8_t word_bytes[format::kCommandWordSize];
+      if (!Take(&consumed, sizeof word_bytes) || !diff_.Read(word_bytes, sizeof word_bytes)) {
+        return false;
+      }
+      const format::CommandWord command = format::DecodeCommandWord(LoadU16(word_bytes));
+      // A literal run's data and a copy's operands both fit the transfer buffer.
+      if (!Take(&consumed, command.operand_size) ||
+          !diff_.Read(transfer_, command.operand_size)) {
+        return false;
+      }
+      if (command.kind == format::CommandKind::kLiteral) {
+        if (!target_.Write(transfer_, command.length)) return false;
       } else {
-        uint8_t operands[kShortCopyOperandsSize];
-        if (!Take(&consumed, sizeof operands) || !diff_.Read(operands, sizeof operands) ||
-            !CopyOld(LoadU32(operands), static_cast<uint32_t>(word - kLongCopyWord))) {
-          return false;
-        }
+        uint32_t offset = 0;
+        uint32_t length = 0;
+        format::DecodeCopyOperands(command, transfer_, &offset, &length);
+        if (!CopyOld(offset, length)) return false;
       }
     }
     return true;
@@ -403,22 +403,23 @@ bool WriteWholeFile(const char* target_path, const char* source_path) {
     ShowFailure();
     return false;
   }
-  uint8_t header_bytes[kStreamHeaderSize];
-  if (!ReadExact(source, header_bytes, kStreamHeaderSize)) {
+  uint8_t header_bytes[format::kEntryHeaderSize];
+  if (!ReadExact(source, header_bytes, sizeof header_bytes)) {
     ShowFailure();
     return false;
   }
   const StreamHeader header = DecodeHeader(header_bytes);
-  uint64_t position = kStreamHeaderSize;
+  uint64_t position = format::kEntryHeaderSize;
   while (position < size) {
-    uint8_t length_bytes[2];
-    if (size - position < 2 || !ReadExact(source, length_bytes, 2)) {
+    uint8_t length_bytes[format::kWholeFileBlockHeaderSize];
+    if (size - position < sizeof length_bytes ||
+        !ReadExact(source, length_bytes, sizeof length_bytes)) {
       ShowFailure();
       return false;
     }
     const uint16_t length = LoadU16(length_bytes);
     // A block must fit the transfer buffer and the stream.
-    if (length > kTransferBufferSize || length > size - position - 2 ||
+    if (length > kTransferBufferSize || length > size - position - sizeof length_bytes ||
         !ReadExact(source, buffer.get(), length)) {
       ShowFailure();
       return false;
@@ -430,7 +431,7 @@ bool WriteWholeFile(const char* target_path, const char* source_path) {
       ShowDiskFull();
       return false;
     }
-    position += 2u + length;
+    position += sizeof length_bytes + length;
   }
   source.Close();
   buffer.reset();
@@ -485,8 +486,8 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
   ReadAhead diff_reader(diff, read_ahead.get(), kPatchStreamBufferSize);
   WriteBehind target_writer(target, write_behind.get(), kPatchStreamBufferSize);
 
-  uint8_t header_bytes[kStreamHeaderSize];
-  if (diff_size < kStreamHeaderSize || !diff_reader.Read(header_bytes, kStreamHeaderSize)) {
+  uint8_t header_bytes[format::kEntryHeaderSize];
+  if (diff_size < sizeof header_bytes || !diff_reader.Read(header_bytes, sizeof header_bytes)) {
     ShowFailure();
     return false;
   }

@@ -2,12 +2,8 @@
 // the work docfile into a temporary file, the target's folders are created (and journaled), and
 // the target is written from a whole-file stream or patched from the old file and a diff file.
 //
-// Every data stream begins with a 12-byte entry header: u16 year, u8 month, day, hour, minute,
-// second, millisecond (the target's last-write time as local wall-clock time), u32 attributes.
-// A whole-file stream then holds blocks (u16 length n <= 32,767, n bytes) that tile the rest of
-// the stream. A diff file holds commands up to its end: a word below 0x8000 is a literal run of
-// that many bytes that follow; 0x8000 is a long copy (u32 offset, u32 length from the old
-// file); a word above 0x8000 is a short copy of word - 0x8000 bytes from a u32 offset.
+// The data streams (entry header, whole-file blocks, diff commands) are laid out in
+// format/data_stream.h.
 //
 // Each operation returns true on success. A failure is shown where it happens, in a message box
 // with the package's message caption, an OK button and no owner.
@@ -17,22 +13,6 @@
 #include <cstdint>
 
 namespace gp {
-
-inline constexpr size_t kStreamHeaderSize = 12;
-inline constexpr size_t kStreamYearOffset = 0;
-inline constexpr size_t kStreamMonthOffset = 2;
-inline constexpr size_t kStreamDayOffset = 3;
-inline constexpr size_t kStreamHourOffset = 4;
-inline constexpr size_t kStreamMinuteOffset = 5;
-inline constexpr size_t kStreamSecondOffset = 6;
-inline constexpr size_t kStreamMillisecondOffset = 7;
-inline constexpr size_t kStreamAttributesOffset = 8;
-inline constexpr size_t kStreamTimeSize = 8;
-
-inline constexpr uint16_t kLiteralRunLimit = 0x8000;  // words below are literal runs
-inline constexpr uint16_t kLongCopyWord = 0x8000;
-inline constexpr size_t kLongCopyOperandsSize = 8;
-inline constexpr size_t kShortCopyOperandsSize = 4;
 
 // Whole-file writes and patches go through this buffer; the largest block, literal run and
 // short copy fit it exactly.

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "format/header_layout.h"
+
 namespace gp {
 
 enum TextSlot : int {
@@ -46,7 +48,7 @@ struct PackageTables {
   uint32_t header_length = 0;
 
   // The seven words at header offsets 0x04 .. 0x1C, as read.
-  uint32_t option_words[7] = {};
+  uint32_t option_words[layout::kOptionWordCount] = {};
   int16_t generation_count = 0;
   int16_t group_count = 0;
 
@@ -60,14 +62,18 @@ struct PackageTables {
   std::unique_ptr<char[]> system_folder;
 
   // Option flags by name.
-  bool FileRemoval() const { return Word(0x08) == 1; }
-  bool Backup() const { return Word(0x0C) == 1; }
-  bool FolderChoice() const { return Word(0x10) != 0; }
-  bool VersionCheck() const { return Word(0x14) != 0; }
-  bool Restart() const { return Word(0x1C) != 0; }
+  bool FileRemoval() const { return Word(layout::kFileRemovalFlag) == 1; }
+  bool Backup() const { return Word(layout::kBackupFlag) == 1; }
+  bool FolderChoice() const { return Word(layout::kFolderChoiceFlag) != 0; }
+  bool VersionCheck() const { return Word(layout::kVersionCheckFlag) != 0; }
+  bool Restart() const { return Word(layout::kRestartFlag) != 0; }
 
-  char* Text(TextSlot slot) { return texts ? texts.get() + slot * 256 : nullptr; }
-  const char* Text(TextSlot slot) const { return texts ? texts.get() + slot * 256 : nullptr; }
+  char* Text(TextSlot slot) {
+    return texts ? texts.get() + slot * layout::kTextSlotSize : nullptr;
+  }
+  const char* Text(TextSlot slot) const {
+    return texts ? texts.get() + slot * layout::kTextSlotSize : nullptr;
+  }
   GroupCell* Cell(int generation, int entry) {
     if (!groups || generation < 0 || entry < 0 || generation >= generation_count ||
         entry >= group_count) {
@@ -80,7 +86,9 @@ struct PackageTables {
   void Reset();
 
  private:
-  uint32_t Word(size_t offset) const { return option_words[(offset - 0x04) / 4]; }
+  uint32_t Word(size_t offset) const {
+    return option_words[(offset - layout::kOptionWordsStart) / 4];
+  }
 };
 
 PackageTables& Package();

@@ -76,7 +76,7 @@ bool ListsPresent(int generations) {
   for (int k = 1; k < generations; ++k) {
     char path[kListPathBufferSize];
     FormatListPath(k, path);
-    if (access->StreamSize(path) < static_cast<int32_t>(kListCountSize)) return false;
+    if (access->StreamSize(path) < static_cast<int32_t>(format::kListCountSize)) return false;
   }
   return true;
 }

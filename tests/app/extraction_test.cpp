@@ -12,6 +12,7 @@
 #include "base/endian.h"
 #include "base/texts.h"
 #include "builder/package_writer.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/folder_journal.h"
@@ -164,7 +165,7 @@ TEST_F(ExtractionTest, StoredPieceIsCopiedUnchanged) {
   const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file = payload;
   file.insert(file.end(), header.begin(), header.end());
-  const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
+  const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(header.size()));
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "stored.dat", file);
   ASSERT_TRUE(LoadAndExtract(dir_.Program("stored.dat"), PackageLayout::kDataFile));
@@ -226,7 +227,7 @@ TEST_F(ExtractionTest, ZeroBytePayloadIsNotAPackage) {
   const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file(3000, 0xCC);
   file.insert(file.end(), header.begin(), header.end());
-  const auto trailer = builder::ExecutableTrailer(0, static_cast<uint32_t>(header.size()));
+  const auto trailer = format::ExecutableTrailer(0, static_cast<uint32_t>(header.size()));
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "empty.exe", file);
   EXPECT_FALSE(LoadAndExtract(dir_.Program("empty.exe"), PackageLayout::kExecutable));
@@ -269,7 +270,7 @@ TEST_F(ExtractionTest, PayloadThatIsNoCompoundFileIsRefused) {
   const auto junk = Pattern(4096, 3);
   file.insert(file.end(), junk.begin(), junk.end());
   file.insert(file.end(), header.begin(), header.end());
-  const auto trailer = builder::ExecutableTrailer(4096, static_cast<uint32_t>(header.size()));
+  const auto trailer = format::ExecutableTrailer(4096, static_cast<uint32_t>(header.size()));
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "junk.exe", file);
   EXPECT_FALSE(LoadAndExtract(dir_.Program("junk.exe"), PackageLayout::kExecutable));
@@ -290,7 +291,7 @@ TEST_F(ExtractionTest, DocfileWithoutOptionsStreamIsNotAPackage) {
   const auto header = builder::WriteHeader(desc.header);
   std::vector<uint8_t> file = docfile;
   file.insert(file.end(), header.begin(), header.end());
-  const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
+  const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(header.size()));
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "noopt.dat", file);
   EXPECT_FALSE(LoadAndExtract(dir_.Program("noopt.dat"), PackageLayout::kDataFile));

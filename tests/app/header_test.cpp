@@ -4,11 +4,12 @@
 #include <cstring>
 #include <functional>
 
-#include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "base/endian.h"
 #include "base/texts.h"
 #include "builder/header_writer.h"
+#include "format/header_layout.h"
+#include "format/trailer.h"
 #include "storage/folder_journal.h"
 #include "support/test_support.h"
 #include "update/package_tables.h"
@@ -71,12 +72,12 @@ TEST(HeaderWriter, TwoGenerationHeaderIs193BytesLaidOutFieldByField) {
 }
 
 TEST(HeaderWriter, TrailersCarryLengthsAndMagic) {
-  const auto exe = builder::ExecutableTrailer(27899, 193);
+  const auto exe = format::ExecutableTrailer(27899, 193);
   ASSERT_EQ(exe.size(), 21u);
   EXPECT_EQ(LoadU32(exe.data()), 27899u);
   EXPECT_EQ(LoadU32(exe.data() + 4), 193u);
   EXPECT_EQ(std::string(exe.begin() + 8, exe.end()), "SDIFF(Ver1.0)");
-  const auto data = builder::DataFileTrailer(193);
+  const auto data = format::DataFileTrailer(193);
   ASSERT_EQ(data.size(), 17u);
   EXPECT_EQ(LoadU32(data.data()), 193u);
   EXPECT_EQ(std::string(data.begin() + 4, data.end()), "SDIFF(Ver1.0)");
@@ -111,7 +112,7 @@ class LoaderTest : public ::testing::Test {
                             const std::vector<uint8_t>& payload = {1, 2, 3}) {
     std::vector<uint8_t> file = payload;
     file.insert(file.end(), header.begin(), header.end());
-    const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
+    const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(header.size()));
     file.insert(file.end(), trailer.begin(), trailer.end());
     test::WriteBytes(dir_ / "package.dat", file);
     return dir_.Program("package.dat");
@@ -129,7 +130,7 @@ TEST_F(LoaderTest, ExecutableLayoutLoadsTheWorkedExample) {
   std::vector<uint8_t> file(65536, 0x90);                // program image
   file.insert(file.end(), 27899, 0x55);                  // payload
   file.insert(file.end(), header.begin(), header.end());
-  const auto trailer = builder::ExecutableTrailer(27899, 193);
+  const auto trailer = format::ExecutableTrailer(27899, 193);
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "package.exe", file);
 
@@ -225,7 +226,7 @@ TEST_F(LoaderTest, MissingFileAndWrongMagicShowTheirMessages) {
 
 TEST_F(LoaderTest, HeaderLongerThanTheFileFailsWithoutMessage) {
   std::vector<uint8_t> file(40, 0);
-  const auto trailer = builder::DataFileTrailer(1000);
+  const auto trailer = format::DataFileTrailer(1000);
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "short.dat", file);
   EXPECT_FALSE(LoadNamed(dir_.Program("short.dat")));

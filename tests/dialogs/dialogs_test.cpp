@@ -8,6 +8,7 @@
 #include "app/package_loader.h"
 #include "app/program.h"
 #include "builder/header_writer.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 #include "storage/folder_journal.h"
 #include "support/test_support.h"
@@ -32,7 +33,7 @@ class DialogsTest : public ::testing::Test {
     const auto header = builder::WriteHeader(desc);
     std::vector<uint8_t> file = {0};
     file.insert(file.end(), header.begin(), header.end());
-    const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(header.size()));
+    const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(header.size()));
     file.insert(file.end(), trailer.begin(), trailer.end());
     test::WriteBytes(dir_ / "p.dat", file);
     ASSERT_TRUE(LoadPackageHeader(dir_.Program("p.dat").c_str()));

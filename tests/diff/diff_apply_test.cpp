@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "builder/diff_apply.h"
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
 namespace {
+
+using format::AppendEntryHeader;
+using format::EntryHeader;
 
 std::vector<uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
 

@@ -9,10 +9,18 @@
 
 #include "builder/diff_apply.h"
 #include "builder/diff_encoder.h"
-#include "builder/diff_format.h"
+#include "format/data_stream.h"
 
 namespace gp::builder {
 namespace {
+
+using format::EntryHeader;
+using format::kEntryHeaderSize;
+using format::kLiteralHeaderSize;
+using format::kLongCopySize;
+using format::kMaxLiteralRun;
+using format::kMaxShortCopy;
+using format::kShortCopySize;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -7,6 +7,7 @@
 #include "builder/diff_apply.h"
 #include "builder/whole_file_writer.h"
 #include "codec/crc32.h"
+#include "format/data_stream.h"
 #include "generator_fixture.h"
 
 namespace gp {
@@ -51,7 +52,7 @@ class EveryListRuleTest : public ::testing::Test {
     std::vector<uint8_t> out;
     if (e.old_crc == 0) {
       // Whole file: blocks after the 12-byte header.
-      size_t at = builder::kEntryHeaderSize;
+      size_t at = format::kEntryHeaderSize;
       while (at + 2 <= stream.size()) {
         const size_t n = stream[at] | (stream[at + 1] << 8);
         out.insert(out.end(), stream.begin() + static_cast<long>(at + 2),
@@ -213,8 +214,8 @@ TEST_F(EveryListRuleTest, EntryHeaderCarriesLocalTimeAndReadOnly) {
   for (const test::Entry& e : list) {
     std::vector<uint8_t> stream;
     ASSERT_TRUE(test::StreamBytes(p, test::Cp932(e.new_data_path), &stream));
-    builder::EntryHeader header;
-    ASSERT_TRUE(builder::ParseEntryHeader(stream.data(), stream.size(), &header));
+    format::EntryHeader header;
+    ASSERT_TRUE(format::ParseEntryHeader(stream.data(), stream.size(), &header));
     if (e.new_name == "plain.txt") {
       EXPECT_EQ(header.year, 2003);
       EXPECT_EQ(header.month, 11);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "builder/header_writer.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 #include "uidriver/ui_driver.h"
 
@@ -75,7 +76,7 @@ class UiDriverProgram : public ::testing::Test {
     for (uint32_t i = 0; i < 4096; ++i) file.push_back(static_cast<uint8_t>(i * 7 + 3));
     const auto block = builder::WriteHeader(header);
     file.insert(file.end(), block.begin(), block.end());
-    const auto trailer = builder::DataFileTrailer(static_cast<uint32_t>(block.size()));
+    const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(block.size()));
     file.insert(file.end(), trailer.begin(), trailer.end());
     created_.push_back("junk.dat");
     EXPECT_TRUE(WriteAll(folder_ + "\\junk.dat", file));

@@ -12,6 +12,8 @@
 #include "base/endian.h"
 #include "builder/list_writer.h"
 #include "builder/whole_file_writer.h"
+#include "format/data_stream.h"
+#include "format/list_record.h"
 #include "update/entry_path.h"
 #include "update/package_tables.h"
 #include "update_fixture.h"
@@ -30,9 +32,9 @@ TEST(FileListFormat, TheFiftyFourByteExample) {
   const std::vector<uint8_t> list = builder::WriteList({changed});
   ASSERT_EQ(list.size(), 54u);
   EXPECT_EQ(LoadU16(list.data()), 1);
-  EXPECT_EQ(LoadU32(list.data() + 2 + kListOldCrcOffset), 0x11223344u);
-  EXPECT_EQ(LoadU32(list.data() + 2 + kListNewCrcOffset), 0x55667788u);
-  EXPECT_EQ(list[2 + kListStringsOffset], 9);
+  EXPECT_EQ(LoadU32(list.data() + 2 + format::kListOldCrcOffset), 0x11223344u);
+  EXPECT_EQ(LoadU32(list.data() + 2 + format::kListNewCrcOffset), 0x55667788u);
+  EXPECT_EQ(list[2 + format::kListStringsOffset], 9);
   EXPECT_EQ(std::string(list.begin() + 11, list.begin() + 20), "1\\_\\0.dif");
   EXPECT_EQ(list[20], 9);
   EXPECT_EQ(list[30], 11);
@@ -91,7 +93,7 @@ TEST(FileListFormat, EveryCutOfAListEndsTheWalkCleanly) {
     std::vector<uint8_t> cut(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(size));
     FileListWalker walker;
     if (!walker.Begin(cut.data(), cut.size())) {
-      EXPECT_LT(size, kListCountSize);
+      EXPECT_LT(size, format::kListCountSize);
       continue;
     }
     ListEntry entry;
@@ -150,15 +152,15 @@ TEST(FileListFormat, ListPathsAndWriterLimits) {
 
 // Splits a whole-file stream into its blocks; fails the test on a malformed one.
 std::vector<uint8_t> ParseWholeFileStream(const std::vector<uint8_t>& stream,
-                                          builder::EntryHeader* header) {
+                                          format::EntryHeader* header) {
   std::vector<uint8_t> content;
-  EXPECT_TRUE(builder::ParseEntryHeader(stream.data(), stream.size(), header));
-  size_t pos = builder::kEntryHeaderSize;
+  EXPECT_TRUE(format::ParseEntryHeader(stream.data(), stream.size(), header));
+  size_t pos = format::kEntryHeaderSize;
   while (pos < stream.size()) {
     EXPECT_LE(pos + 2, stream.size());
     if (pos + 2 > stream.size()) break;
     const uint16_t n = LoadU16(stream.data() + pos);
-    EXPECT_LE(n, builder::kWholeFileBlockSize);
+    EXPECT_LE(n, format::kWholeFileBlockSize);
     EXPECT_GT(n, 0) << "no empty blocks";
     EXPECT_LE(pos + 2 + n, stream.size());
     if (pos + 2 + n > stream.size()) break;
@@ -170,7 +172,7 @@ std::vector<uint8_t> ParseWholeFileStream(const std::vector<uint8_t>& stream,
 }
 
 TEST(WholeFileStreams, BlocksTileTheContent) {
-  builder::EntryHeader header;
+  format::EntryHeader header;
   header.year = 2003;
   header.month = 11;
   header.day = 12;
@@ -186,7 +188,7 @@ TEST(WholeFileStreams, BlocksTileTheContent) {
     const std::vector<uint8_t> stream =
         builder::WriteWholeFileStream(header, content.data(), content.size());
     EXPECT_EQ(stream.size(), builder::WholeFileStreamSize(size));
-    builder::EntryHeader parsed;
+    format::EntryHeader parsed;
     EXPECT_EQ(ParseWholeFileStream(stream, &parsed), content) << size;
     EXPECT_EQ(parsed, header);
   }
@@ -195,7 +197,7 @@ TEST(WholeFileStreams, BlocksTileTheContent) {
 }
 
 TEST(WholeFileStreams, AnyPieceEqualsThatPartOfTheWholeStream) {
-  builder::EntryHeader header;
+  format::EntryHeader header;
   std::mt19937 random(11);
   std::vector<uint8_t> content(80000);
   for (auto& b : content) b = static_cast<uint8_t>(random());
