@@ -12,6 +12,7 @@
 #include "app/package_loader.h"
 #include "builder/header_writer.h"
 #include "cfb/cfb_writer.h"
+#include "format/header_layout.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/work_docfile.h"
@@ -82,7 +83,8 @@ void InstallPackage(const std::string& dest) {
   std::memcpy(p.header_block.get(), header.data(), header.size());
   p.header_length = static_cast<uint32_t>(header.size());
   gp::ParseHeaderBlock();
-  p.option_words[(0x08 - 0x04) / 4] = 1;  // file removal: removal entries are checked too
+  // File removal: removal entries are checked too.
+  p.option_words[(gp::layout::kFileRemovalFlag - gp::layout::kOptionWordsStart) / 4] = 1;
   for (char* folder : {p.destination_folder.get(), p.windows_folder.get(), p.system_folder.get()}) {
     std::snprintf(folder, 260, "%s", dest.c_str());
   }
