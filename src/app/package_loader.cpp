@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <new>
-
 #include <span>
 #include <string_view>
 

@@ -15,12 +15,19 @@ using namespace layout;
 constexpr size_t kMinRecordSize = kRecordTexts + 2;
 constexpr size_t kMinEntrySize = kEntryTexts + 3;
 
-// The u32 at offset of an area already known to hold it.
+// The u32 or i16 at offset of an area already known to hold it.
 uint32_t U32At(const ByteReader& area, size_t offset) {
   ByteReader r;
   uint32_t value = 0;
   if (area.SubReader(offset, 4, &r)) r.ReadU32(&value);
   return value;
+}
+
+int16_t I16At(const ByteReader& area, size_t offset) {
+  ByteReader r;
+  uint16_t value = 0;
+  if (area.SubReader(offset, 2, &r)) r.ReadU16(&value);
+  return static_cast<int16_t>(value);
 }
 
 // A text of stored length (NUL included) at offset inside area: it must lie there whole and
@@ -136,8 +143,8 @@ HeaderError ParsePackageHeader(const uint8_t* block, size_t size, PackageHeader*
     return HeaderError::kTextTooLong;
   }
 
-  out.generation_count = static_cast<int16_t>(U32At(all, kGenerationCount) & 0xFFFF);
-  out.group_count = static_cast<int16_t>(U32At(all, kGroupCount) & 0xFFFF);
+  out.generation_count = I16At(all, kGenerationCount);
+  out.group_count = I16At(all, kGroupCount);
   const uint32_t table_offset = U32At(all, kGenerationTableOffset);
   if (out.generation_count < 0 || out.group_count < 0) return HeaderError::kNegativeCount;
   if (table_offset > size) return HeaderError::kTableOutside;
