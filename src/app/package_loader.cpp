@@ -11,6 +11,7 @@
 #include "storage/folder_journal.h"
 #include "ui/host.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace gp {
 
@@ -38,14 +39,13 @@ bool CopyText(char* buffer, size_t capacity, const char* text, size_t size) {
   return true;
 }
 
-void ShowLoaderMessage(const char* text) {
-  ui::CurrentHost().MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
+void ShowLoaderMessage(ui::Host& host, const char* text) {
+  host.MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
 }
 
 }  // namespace
 
-HeaderStatus ParseHeaderBlock() {
-  PackageTables& p = Package();
+HeaderStatus ParseHeaderBlock(PackageTables& p) {
   const uint8_t* block = p.header_block.get();
   const size_t size = p.header_length;
   if (block == nullptr || size < layout::kFixedPartSize || !p.texts) {
@@ -191,24 +191,24 @@ HeaderStatus ParseHeaderBlock() {
   return HeaderStatus::kOk;
 }
 
-bool LoadPackageHeader(const char* path) {
-  AllocateTextBuffers();
-  OpenFolderJournal();
+bool LoadPackageHeader(RunContext& context, const char* path) {
+  AllocateTextBuffers(context.package);
+  OpenFolderJournal(context.journal);
   const bool named = path != nullptr && path[0] != '\0';
-  if (named) return ReadPackageHeader(path, true);
+  if (named) return ReadPackageHeader(context, path, true);
   char own[layout::kPathBufferSize] = {};
   const uint32_t n = platform::ModuleFilePath(own, sizeof(own));
-  return ReadPackageHeader((n != 0 && n < sizeof(own)) ? own : "", false);
+  return ReadPackageHeader(context, (n != 0 && n < sizeof(own)) ? own : "", false);
 }
 
-bool ReadPackageHeader(const char* file_path, bool named) {
-  PackageTables& p = Package();
+bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
+  PackageTables& p = context.package;
   if (!p.texts || !p.destination_folder) return false;
 
   platform::File file;
   if (!file.Open(file_path, platform::kAccessRead, platform::kShareRead,
                  platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
-    ShowLoaderMessage(texts::kTextCannotExtract);
+    ShowLoaderMessage(context.host, texts::kTextCannotExtract);
     return false;
   }
 
@@ -223,7 +223,7 @@ bool ReadPackageHeader(const char* file_path, bool named) {
                             done == trailer_size;
   const uint8_t* magic = trailer + trailer_size - layout::kTrailerMagicSize;
   if (!trailer_read || std::memcmp(magic, layout::kTrailerMagic, layout::kTrailerMagicSize) != 0) {
-    if (named) ShowLoaderMessage(texts::kTextInvalidDataFile);
+    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
     return false;
   }
   const uint32_t header_length = LoadU32(trailer + trailer_size - layout::kTrailerMagicSize - 4);
@@ -241,9 +241,9 @@ bool ReadPackageHeader(const char* file_path, bool named) {
 
   p.header_block = std::move(block);
   p.header_length = header_length;
-  if (ParseHeaderBlock() != HeaderStatus::kOk) {
-    ReleaseGenerationTables();
-    if (named) ShowLoaderMessage(texts::kTextInvalidDataFile);
+  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
+    ReleaseGenerationTables(p);
+    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
     return false;
   }
   return true;
