@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,9 @@
 #include "storage/folder_journal.h"
 #include "storage/owned_string.h"
 #include "storage/work_docfile.h"
+#include "ui/host.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace {
 
@@ -87,12 +90,12 @@ Fixture& Data() {
   return fixture;
 }
 
-void Cleanup() {
-  gp::ReleasePackageTables();
-  if (!gp::WorkDocfile().path.empty()) gp::RemoveWorkDocfile();
-  gp::ReplayFolderJournal();
-  gp::WorkDocfile().Reset();
-  gp::Package().Reset();
+void Cleanup(gp::RunContext& context) {
+  gp::ReleasePackageTables(context);
+  if (!context.work_docfile.path.empty()) gp::RemoveWorkDocfile(context.work_docfile);
+  gp::ReplayFolderJournal(context.journal);
+  context.work_docfile.Reset();
+  context.package.Reset();
 }
 
 // The copy stage's peer: the same bytes through a plain stream copy.
@@ -123,13 +126,17 @@ void BM_WholeExtraction(benchmark::State& state) {
   Fixture& f = Data();
   if (!f.ok) state.SkipWithError("no package");
   const std::string package = Program(f.package);
+  const std::unique_ptr<gp::ui::Host> host = gp::ui::NewDefaultHost();
+  gp::RunContext context(*host);
   for (auto _ : state) {
-    gp::AllocateTextBuffers();
-    gp::OpenFolderJournal();
-    gp::ReadPackageHeader(package.c_str(), false);
-    if (!gp::ExtractPayloadFrom(nullptr, package.c_str())) state.SkipWithError("extraction failed");
+    gp::AllocateTextBuffers(context.package);
+    gp::OpenFolderJournal(context.journal);
+    gp::ReadPackageHeader(context, package.c_str(), false);
+    if (!gp::ExtractPayloadFrom(context, nullptr, package.c_str())) {
+      state.SkipWithError("extraction failed");
+    }
     state.PauseTiming();
-    Cleanup();
+    Cleanup(context);
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kContent));

@@ -28,6 +28,7 @@
 #include "ui/scripted_host.h"
 #include "update/file_operations.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace {
 
@@ -92,20 +93,17 @@ void PatchFileBench(benchmark::State& state, fs::path dir) {
 
   // The program's state as an update run leaves it: a package with the version check on, and a
   // host that records any message instead of showing it.
-  gp::PackageTables& package = gp::Package();
-  package.Reset();
-  package.option_words[kVersionCheckWord] = 1;
   gp::ui::ScriptedHost host;
-  gp::ui::SetHost(&host);
+  gp::RunContext context(host);
+  gp::PackageTables& package = context.package;
+  package.option_words[kVersionCheckWord] = 1;
 
   for (auto _ : state) {
-    if (!gp::PatchFile(old_path.c_str(), target_path.c_str(), crc, diff_path.c_str())) {
+    if (!gp::PatchFile(context, old_path.c_str(), target_path.c_str(), crc, diff_path.c_str())) {
       state.SkipWithError("PatchFile failed");
       break;
     }
   }
-  gp::ui::SetHost(nullptr);
-  package.Reset();
   if (state.error_occurred()) return;
   if (ReadAll(scratch.path / "target") != new_file) {
     state.SkipWithError("the patched file differs from the new file");

@@ -67,13 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  gp::PackageTables& p = gp::Package();
-  p.Reset();
-  if (!gp::AllocateTextBuffers()) return 0;
+  gp::PackageTables p;
+  if (!gp::AllocateTextBuffers(p)) return 0;
   p.header_block.reset(new uint8_t[size ? size : 1]);
   if (size) std::memcpy(p.header_block.get(), data, size);
   p.header_length = static_cast<uint32_t>(size);
-  if (gp::ParseHeaderBlock() == gp::HeaderStatus::kOk) {
+  if (gp::ParseHeaderBlock(p) == gp::HeaderStatus::kOk) {
     // Touch everything the tables point at, as the dialogs and the update run would.
     size_t sum = 0;
     for (int g = 0; g < p.generation_count; ++g) {
@@ -90,6 +89,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (sum == static_cast<size_t>(-1)) return 1;
   }
-  p.Reset();
   return 0;
 }

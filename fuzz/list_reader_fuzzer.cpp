@@ -15,11 +15,12 @@
 #include "format/header_layout.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
-#include "storage/work_docfile.h"
+#include "ui/scripted_host.h"
 #include "update/detection.h"
 #include "update/entry_path.h"
 #include "update/file_list.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace {
 
@@ -30,6 +31,8 @@ struct Scratch {
   std::string program_folder;
   std::string docfile;
   bool ready = false;
+  gp::ui::ScriptedHost host;  // nothing here shows a message
+  gp::RunContext context{host};
 
   Scratch() {
     std::random_device seed;
@@ -68,21 +71,20 @@ Scratch& TheScratch() {
   return scratch;
 }
 
-void InstallPackage(const std::string& dest) {
+void InstallPackage(gp::PackageTables& p, const std::string& dest) {
   gp::builder::HeaderDescription desc;
   desc.caption = "c";
   desc.group_count = 2;
   desc.generations = {{"g0", "", {{"data", "", dest + "\\g0"}, {"X", "", dest}}},
                       {"g1", "", {{"DATA", "", dest + "\\g1"}}},
                       {"g2", "", {}}};
-  gp::PackageTables& p = gp::Package();
   p.Reset();
-  if (!gp::AllocateTextBuffers()) return;
+  if (!gp::AllocateTextBuffers(p)) return;
   const std::vector<uint8_t> header = gp::builder::WriteHeader(desc);
   p.header_block.reset(new uint8_t[header.size()]);
   std::memcpy(p.header_block.get(), header.data(), header.size());
   p.header_length = static_cast<uint32_t>(header.size());
-  gp::ParseHeaderBlock();
+  gp::ParseHeaderBlock(p);
   // File removal: removal entries are checked too.
   p.option_words[(gp::layout::kFileRemovalFlag - gp::layout::kOptionWordsStart) / 4] = 1;
   for (char* folder : {p.destination_folder.get(), p.windows_folder.get(), p.system_folder.get()}) {
@@ -116,7 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Scratch& scratch = TheScratch();
   if (!scratch.ready) return 0;
   const std::string dest = scratch.program_folder + "\\dest";
-  InstallPackage(dest);
+  gp::RunContext& context = scratch.context;
+  InstallPackage(context.package, dest);
 
   // The passes: the whole list in memory.
   std::vector<uint8_t> copy(data, data + size);
@@ -131,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::memcpy(new_path, entry.new_data_path, sizeof new_path);
         for (auto [path, name] :
              {std::pair{old_path, entry.old_name}, std::pair{new_path, entry.new_name}}) {
-          if (gp::ResolveEntryPath(g, path, name)) {
+          if (gp::ResolveEntryPath(context.package, g, path, name)) {
             // Every disk path lies below the folder it belongs to.
             const std::string disk(path);
             if (disk.size() >= gp::kEntryPathBufferSize ||
@@ -149,15 +152,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string program_docfile;
     if (gp::platform::HostToProgramPath(scratch.docfile, &program_docfile)) {
       auto* access = new gp::DocfileAccess();
-      gp::WorkDocfile().access = access;
+      context.work_docfile.access = access;
       if (access->OpenDocfile(program_docfile.c_str())) {
-        gp::IsLatestInstalled();
-        gp::FindInstalledGeneration();
+        gp::IsLatestInstalled(context);
+        gp::FindInstalledGeneration(context);
         if (access->has_stream()) __builtin_trap();
       }
-      gp::WorkDocfile().DestroyAccess();
+      context.work_docfile.DestroyAccess();
     }
   }
-  gp::Package().Reset();
+  context.package.Reset();
   return 0;
 }

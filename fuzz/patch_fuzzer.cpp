@@ -13,10 +13,9 @@
 #include "format/data_stream.h"
 #include "format/header_layout.h"
 #include "platform/platform.h"
-#include "ui/host.h"
 #include "ui/scripted_host.h"
 #include "update/file_operations.h"
-#include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace {
 
@@ -31,6 +30,7 @@ struct Scratch {
   uint32_t old_crc = 0;
   bool ready = false;
   gp::ui::ScriptedHost host;
+  gp::RunContext context{host};
 
   Scratch() {
     std::random_device seed;
@@ -47,10 +47,8 @@ struct Scratch {
     ready = gp::platform::HostToProgramPath((folder / "old.bin").string(), &old_path) &&
             gp::platform::HostToProgramPath((folder / "diff.bin").string(), &diff_path) &&
             gp::platform::HostToProgramPath(target_host.string(), &target_path);
-    gp::ui::SetHost(&host);
   }
   ~Scratch() {
-    gp::ui::SetHost(nullptr);
     std::error_code ec;
     fs::remove_all(folder, ec);
   }
@@ -89,16 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024) return 0;
   Scratch& scratch = TheScratch();
   if (!scratch.ready) return 0;
-  gp::PackageTables& p = gp::Package();
+  gp::PackageTables& p = scratch.context.package;
   p.Reset();
-  if (!gp::AllocateTextBuffers()) return 0;
+  if (!gp::AllocateTextBuffers(p)) return 0;
   p.option_words[(gp::layout::kVersionCheckFlag - gp::layout::kOptionWordsStart) / 4] = 1;
   {
     std::ofstream diff(fs::path(scratch.folder / "diff.bin"), std::ios::binary | std::ios::trunc);
     diff.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
-  const bool ok = gp::PatchFile(scratch.old_path.c_str(), scratch.target_path.c_str(),
-                                scratch.old_crc, scratch.diff_path.c_str());
+  const bool ok =
+      gp::PatchFile(scratch.context, scratch.old_path.c_str(), scratch.target_path.c_str(),
+                    scratch.old_crc, scratch.diff_path.c_str());
   std::error_code ec;
   const uintmax_t written = fs::file_size(scratch.target_host, ec);
   uint64_t commanded = 0;

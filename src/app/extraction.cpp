@@ -14,6 +14,7 @@
 #include "storage/work_docfile.h"
 #include "ui/host.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace gp {
 
@@ -27,8 +28,8 @@ constexpr TextSlot kOptionSlots[format::kOptionsTextCount] = {kSlotProjectCommen
                                       kSlotCompletionText, kSlotMissingFileText,
                                       kSlotUpToDateText,   kSlotMessageCaption};
 
-void ShowExtractionMessage(const char* text) {
-  ui::CurrentHost().MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
+void ShowExtractionMessage(ui::Host& host, const char* text) {
+  host.MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
 }
 
 // Fills a 260-byte root folder from a query given a 256-byte limit; a folder that does not fit
@@ -41,9 +42,9 @@ void FillRoot(char* root, Query query) {
 }
 
 // Copies the payload out of the program's own file into a new "DIF" temporary file, which
-// becomes the work docfile path. Returns false after a failure; *message is the text to show,
+// becomes the work docfile's path. Returns false after a failure; *message is the text to show,
 // or null for none.
-bool CopyOwnPayload(const char* program_path, const char** message) {
+bool CopyOwnPayload(WorkDocfileState& work, const char* program_path, const char** message) {
   *message = texts::kTextCannotExtract;
   char own[layout::kPathBufferSize] = {};
   if (program_path == nullptr) {
@@ -77,7 +78,7 @@ bool CopyOwnPayload(const char* program_path, const char** message) {
       platform::MakeTempFileName(folder, "DIF", 0, name) == 0) {
     return false;
   }
-  WorkDocfile().path.Assign(name);  // from now on deleted at exit, whatever happens
+  work.path.Assign(name);  // from now on deleted at exit, whatever happens
 
   // A trailer without the magic, or a payload that does not fit before the header, is not a
   // payload of this file (the loader has refused a missing magic before).
@@ -110,10 +111,12 @@ bool CopyOwnPayload(const char* program_path, const char** message) {
 
 }  // namespace
 
-bool ExtractPayload(const char* argument) { return ExtractPayloadFrom(argument, nullptr); }
+bool ExtractPayload(RunContext& context, const char* argument) {
+  return ExtractPayloadFrom(context, argument, nullptr);
+}
 
-bool ExtractPayloadFrom(const char* argument, const char* program_path) {
-  ui::Host& host = ui::CurrentHost();
+bool ExtractPayloadFrom(RunContext& context, const char* argument, const char* program_path) {
+  ui::Host& host = context.host;
   ui::Window status = host.CreateModeless(ui::kDialogStatus, nullptr);
   host.CenterOnScreen(status);
   host.Show(status);
@@ -121,22 +124,22 @@ bool ExtractPayloadFrom(const char* argument, const char* program_path) {
   host.Paint(status);
   auto fail = [&](const char* message) {
     host.Destroy(status);
-    if (message != nullptr) ShowExtractionMessage(message);
+    if (message != nullptr) ShowExtractionMessage(host, message);
     return false;
   };
 
-  WorkDocfileState& work = WorkDocfile();
+  WorkDocfileState& work = context.work_docfile;
   const bool own_file = argument == nullptr || argument[0] == '\0';
   if (own_file) {
     const char* message = nullptr;
-    if (!CopyOwnPayload(program_path, &message)) return fail(message);
+    if (!CopyOwnPayload(work, program_path, &message)) return fail(message);
   }
 
   work.DestroyAccess();
   work.access = new (std::nothrow) DocfileAccess();
   if (work.access == nullptr) return fail(texts::kTextNotProductFile);
 
-  PackageTables& package = Package();
+  PackageTables& package = context.package;
   FillRoot(package.destination_folder.get(), platform::CurrentFolder);
   FillRoot(package.windows_folder.get(), platform::WindowsFolder);
   FillRoot(package.system_folder.get(), platform::SystemFolder);
@@ -166,7 +169,7 @@ bool ExtractPayloadFrom(const char* argument, const char* program_path) {
   const char* docfile = work.path.empty() ? argument : work.path.c_str();
   if (!work.access->OpenDocfile(docfile)) {
     host.Destroy(status);
-    ShowExtractionMessage(texts::kTextNotProductFile);
+    ShowExtractionMessage(host, texts::kTextNotProductFile);
     work.DestroyAccess();
     return false;
   }
@@ -175,7 +178,7 @@ bool ExtractPayloadFrom(const char* argument, const char* program_path) {
   DocfileAccess& access = *work.access;
   if (!access.OpenStreamByPath(format::kOptionsStreamPath)) {
     host.Destroy(status);
-    ShowExtractionMessage(texts::kTextNotProductFile);
+    ShowExtractionMessage(host, texts::kTextNotProductFile);
     work.DestroyAccess();
     return false;
   }

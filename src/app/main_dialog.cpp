@@ -18,16 +18,18 @@ constexpr size_t kFolderLimit = 256;
 
 }  // namespace
 
-void ChooseFolder(ui::Window owner, char* buffer) { ui::CurrentHost().ChooseFolder(owner, buffer); }
+void ChooseFolder(ui::Host& host, ui::Window owner, char* buffer) {
+  host.ChooseFolder(owner, buffer);
+}
 
-void RunMainDialog() {
-  MainDialogProcedure procedure;
-  ui::CurrentHost().RunModal(ui::kDialogMain, nullptr, procedure);
+void RunMainDialog(RunContext& context) {
+  MainDialogProcedure procedure(context);
+  context.host.RunModal(ui::kDialogMain, nullptr, procedure);
 }
 
 bool MainDialogProcedure::OnInit(ui::DialogControls& dialog) {
-  ui::Host& host = ui::CurrentHost();
-  PackageTables& package = Package();
+  ui::Host& host = context_.host;
+  PackageTables& package = context_.package;
   host.BringToTop(dialog.Handle());
   host.CenterOnScreen(dialog.Handle());
   dialog.SetTitle(package.Text(kSlotMessageCaption));
@@ -53,13 +55,13 @@ bool MainDialogProcedure::OnInit(ui::DialogControls& dialog) {
 bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) {
   // While Execute runs (the extraction dispatches messages), no command reaches the dialog.
   if (executing_) return true;
-  ui::Host& host = ui::CurrentHost();
-  PackageTables& package = Package();
+  ui::Host& host = context_.host;
+  PackageTables& package = context_.package;
   switch (control_id) {
     case kMainBrowse: {
       char chosen[kFolderLimit];
       std::memcpy(chosen, package.destination_folder.get(), kFolderLimit);
-      ChooseFolder(dialog.Handle(), chosen);
+      ChooseFolder(host, dialog.Handle(), chosen);
       chosen[kFolderLimit - 1] = '\0';
       std::memcpy(package.destination_folder.get(), chosen, kFolderLimit);
       dialog.SetItemText(kMainFolderEdit, package.destination_folder.get());
@@ -69,29 +71,29 @@ bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) 
       executing_ = true;
       host.EnableWindow(dialog.Handle(), false);
       void* previous = host.SetWaitCursor();
-      const char* argument = Program().argument_path.c_str();
-      if (ExtractPayload(argument)) {
+      const char* argument = context_.argument_path.c_str();
+      if (ExtractPayload(context_, argument)) {
         const std::string typed = dialog.GetItemText(kMainFolderEdit, 1024);
         if (typed.size() < kFolderLimit) {
           char* destination = package.destination_folder.get();
           std::memset(destination, 0, layout::kPathBufferSize);
           std::memcpy(destination, typed.data(), typed.size());
         }
-        RunUpdate(dialog.Handle());
+        RunUpdate(context_, dialog.Handle());
       }
-      ReleasePackageTables();
+      ReleasePackageTables(context_);
       dialog.EndDialog(1);
       host.RestoreCursor(previous);
       executing_ = false;
       return true;
     }
     case kMainProperties: {
-      PropertiesDialogProcedure properties;
+      PropertiesDialogProcedure properties(context_);
       host.RunModal(ui::kDialogProperties, dialog.Handle(), properties);
       return true;
     }
     case ui::kIdCancel:
-      ReleasePackageTables();
+      ReleasePackageTables(context_);
       dialog.EndDialog(1);
       return true;
     default:

@@ -13,13 +13,14 @@
 #include "storage/folder_journal.h"
 #include "ui/host.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace gp {
 
 namespace {
 
-void ShowLoaderMessage(const char* text) {
-  ui::CurrentHost().MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
+void ShowLoaderMessage(ui::Host& host, const char* text) {
+  host.MessageBox(nullptr, text, texts::kCaptionExtractionError, ui::kMbOk);
 }
 
 // Copies a checked text (shorter than the slot) into a slot and terminates it.
@@ -30,8 +31,7 @@ void CopyText(char* slot, std::string_view text) {
 
 }  // namespace
 
-HeaderStatus ParseHeaderBlock() {
-  PackageTables& p = Package();
+HeaderStatus ParseHeaderBlock(PackageTables& p) {
   if (!p.texts) return HeaderStatus::kInconsistent;
   format::PackageHeader header;
   if (format::ParsePackageHeader(p.header_block.get(), p.header_length, &header) !=
@@ -79,24 +79,24 @@ HeaderStatus ParseHeaderBlock() {
   return HeaderStatus::kOk;
 }
 
-bool LoadPackageHeader(const char* path) {
-  AllocateTextBuffers();
-  OpenFolderJournal();
+bool LoadPackageHeader(RunContext& context, const char* path) {
+  AllocateTextBuffers(context.package);
+  OpenFolderJournal(context.journal);
   const bool named = path != nullptr && path[0] != '\0';
-  if (named) return ReadPackageHeader(path, true);
+  if (named) return ReadPackageHeader(context, path, true);
   char own[layout::kPathBufferSize] = {};
   const uint32_t n = platform::ModuleFilePath(own, sizeof(own));
-  return ReadPackageHeader((n != 0 && n < sizeof(own)) ? own : "", false);
+  return ReadPackageHeader(context, (n != 0 && n < sizeof(own)) ? own : "", false);
 }
 
-bool ReadPackageHeader(const char* file_path, bool named) {
-  PackageTables& p = Package();
+bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
+  PackageTables& p = context.package;
   if (!p.texts || !p.destination_folder) return false;
 
   platform::File file;
   if (!file.Open(file_path, platform::kAccessRead, platform::kShareRead,
                  platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
-    ShowLoaderMessage(texts::kTextCannotExtract);
+    ShowLoaderMessage(context.host, texts::kTextCannotExtract);
     return false;
   }
 
@@ -118,7 +118,7 @@ bool ReadPackageHeader(const char* file_path, bool named) {
                                          file_size, &where)
                    : format::TrailerStatus::kTooSmall;
   if (status == format::TrailerStatus::kTooSmall || status == format::TrailerStatus::kBadMagic) {
-    if (named) ShowLoaderMessage(texts::kTextInvalidDataFile);
+    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
     return false;
   }
   // The header ends where the trailer begins. A header longer than what precedes the trailer
@@ -136,9 +136,9 @@ bool ReadPackageHeader(const char* file_path, bool named) {
 
   p.header_block = std::move(block);
   p.header_length = header_length;
-  if (ParseHeaderBlock() != HeaderStatus::kOk) {
-    ReleaseGenerationTables();
-    if (named) ShowLoaderMessage(texts::kTextInvalidDataFile);
+  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
+    ReleaseGenerationTables(p);
+    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
     return false;
   }
   return true;

@@ -6,33 +6,21 @@
 #include "platform/platform.h"
 #include "storage/file_helpers.h"
 #include "storage/folder_journal.h"
-#include "storage/work_docfile.h"
-#include "ui/host.h"
-#include "update/package_tables.h"
-#include "update/run_state.h"
 #include "update/update_run.h"
 
 namespace gp {
 
-void ProgramState::Reset() {
-  instance = nullptr;
-  argument_path.Assign("");
+void ReleasePackageTables(RunContext& context) {
+  context.work_docfile.DestroyAccess();
+  ReleaseGenerationTables(context.package);
 }
 
-ProgramState& Program() {
-  static ProgramState state;
-  return state;
+void RemoveWorkDocfile(const WorkDocfileState& work_docfile) {
+  ForceDeleteFile(work_docfile.path.c_str());
 }
 
-void ReleasePackageTables() {
-  WorkDocfile().DestroyAccess();
-  ReleaseGenerationTables();
-}
-
-void RemoveWorkDocfile() { ForceDeleteFile(WorkDocfile().path.c_str()); }
-
-int ProgramEntry(void* instance, const char* argument) {
-  ui::Host& host = ui::CurrentHost();
+int ProgramEntry(ui::Host& host, void* instance, const char* argument) {
+  RunContext context(host);
   void* previous_cursor = host.SetWaitCursor();
   ui::Window status = host.CreateModeless(ui::kDialogStatus, nullptr);
   host.CenterOnScreen(status);
@@ -40,47 +28,47 @@ int ProgramEntry(void* instance, const char* argument) {
   host.SetItemText(status, ui::kStatusText, texts::kTextPreparing);
   host.Paint(status);
 
-  if (argument != nullptr) Program().argument_path.Assign(argument);
-  Program().instance = instance;
+  if (argument != nullptr) context.argument_path.Assign(argument);
+  context.instance = instance;
 
-  if (!LoadPackageHeader(argument)) {
+  if (!LoadPackageHeader(context, argument)) {
     host.Destroy(status);
     host.RestoreCursor(previous_cursor);
-    ReplayFolderJournal();
-    ReleaseTextBuffers();
+    ReplayFolderJournal(context.journal);
+    ReleaseTextBuffers(context.package);
     return 1;
   }
   host.Destroy(status);
   host.RestoreCursor(previous_cursor);
 
-  PackageTables& package = Package();
+  PackageTables& package = context.package;
   if (package.FolderChoice() || package.group_count != 0) {
-    RunMainDialog();
+    RunMainDialog(context);
   } else {
-    if (!ExtractPayload(argument)) {
+    if (!ExtractPayload(context, argument)) {
       host.RestoreCursor(previous_cursor);
-      if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
+      if (!context.work_docfile.path.empty()) RemoveWorkDocfile(context.work_docfile);
       // The access object, if one was made, must not outlive the run (it holds the docfile).
-      ReleasePackageTables();
-      ReplayFolderJournal();
-      ReleaseTextBuffers();
+      ReleasePackageTables(context);
+      ReplayFolderJournal(context.journal);
+      ReleaseTextBuffers(package);
       return 1;
     }
-    RunUpdate(nullptr);
-    ReleasePackageTables();
+    RunUpdate(context, nullptr);
+    ReleasePackageTables(context);
   }
 
   const int exit_code = platform::PostQuitAndRunMessageLoop(0);
-  if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-  ReplayFolderJournal();
+  if (!context.work_docfile.path.empty()) RemoveWorkDocfile(context.work_docfile);
+  ReplayFolderJournal(context.journal);
 
-  if (Run().run_completed != 0 && package.Restart()) {
+  if (context.run.run_completed != 0 && package.Restart()) {
     const int answer = host.MessageBox(nullptr, texts::kTextRestartPrompt,
                                        package.Text(kSlotMessageCaption),
                                        ui::kMbYesNo | ui::kMbIconInformation);
     if (answer == ui::kIdYes) platform::RestartWindows();
   }
-  ReleaseTextBuffers();
+  ReleaseTextBuffers(package);
   return exit_code;
 }
 

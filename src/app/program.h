@@ -2,29 +2,23 @@
 // clean-up, the restart prompt and the exit code.
 #pragma once
 
-#include "storage/owned_string.h"
+#include "ui/host.h"
+#include "update/run_context.h"
 
 namespace gp {
 
-struct ProgramState {
-  void* instance = nullptr;
-  OwnedString argument_path;  // the package data file named on the command line, if any
-  void Reset();
-};
-
-ProgramState& Program();
-
-// Program entry: returns the exit code (0 after the normal sequence, 1 when loading the
-// package or, on the direct road, extracting the payload fails).
-int ProgramEntry(void* instance, const char* argument);
+// Program entry: makes the run context over the given host and runs the program in it.
+// Returns the exit code (0 after the normal sequence, 1 when loading the package or, on the
+// direct road, extracting the payload fails).
+int ProgramEntry(ui::Host& host, void* instance, const char* argument);
 
 // Destroys the work docfile access object and releases the generation and group tables. Safe
 // to call more than once.
-void ReleasePackageTables();
+void ReleasePackageTables(RunContext& context);
 // Deletes the temporary work docfile (whatever its attributes).
-void RemoveWorkDocfile();
+void RemoveWorkDocfile(const WorkDocfileState& work_docfile);
 
 // Runs the main dialog modally (the dialog road).
-void RunMainDialog();
+void RunMainDialog(RunContext& context);
 
 }  // namespace gp

@@ -14,12 +14,7 @@ constexpr size_t kCopySize = 256;
 
 }  // namespace
 
-bool& RefillGuard() {
-  static bool guard = true;  // set at program start
-  return guard;
-}
-
-PropertiesDialogProcedure::PropertiesDialogProcedure() = default;
+PropertiesDialogProcedure::PropertiesDialogProcedure(RunContext& context) : context_(context) {}
 
 PropertiesDialogProcedure::~PropertiesDialogProcedure() { FreeCopies(); }
 
@@ -33,7 +28,7 @@ void PropertiesDialogProcedure::FreeCopies() {
 }
 
 int PropertiesDialogProcedure::SelectedCell(ui::DialogControls& dialog) {
-  const PackageTables& package = Package();
+  const PackageTables& package = context_.package;
   const int g = dialog.ComboSelection(kPropGenerations);
   const int k = dialog.ComboSelection(kPropGroups);
   if (g < 0 || k < 0 || package.group_count <= 0 || k >= package.group_count) return -1;
@@ -47,8 +42,8 @@ char* PropertiesDialogProcedure::SelectedCopy(ui::DialogControls& dialog) {
 }
 
 bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
-  PackageTables& package = Package();
-  ui::CurrentHost().CenterOnScreen(dialog.Handle());
+  PackageTables& package = context_.package;
+  context_.host.CenterOnScreen(dialog.Handle());
 
   const int generations = package.generations ? package.generation_count : 0;
   const int groups = package.group_count > 0 ? package.group_count : 0;
@@ -81,7 +76,7 @@ bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
   }
 
   if (generations > 0 && package.generations[0].entry_count != 0 && groups != 0) {
-    RefillGuard() = false;
+    refill_guard_ = false;
     for (int k = 0; k < package.generations[0].entry_count; ++k) {
       const GroupCell* cell = package.Cell(0, k);
       dialog.ComboAdd(kPropGroups, cell && cell->name ? cell->name : "");
@@ -90,7 +85,7 @@ bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
     dialog.SetItemText(kPropFolderEdit, copies_ && copies_[0] ? copies_[0] : "");
     const GroupCell* first = package.Cell(0, 0);
     dialog.SetItemText(kPropGroupComment, first && first->comment ? first->comment : "");
-    RefillGuard() = true;
+    refill_guard_ = true;
   } else {
     dialog.EnableItem(kPropBrowse, false);
     dialog.EnableItem(kPropFolderEdit, false);
@@ -100,8 +95,8 @@ bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
 }
 
 void PropertiesDialogProcedure::Refill(ui::DialogControls& dialog) {
-  PackageTables& package = Package();
-  RefillGuard() = false;
+  PackageTables& package = context_.package;
+  refill_guard_ = false;
   for (int n = dialog.ComboCount(kPropGroups); n > 0; --n) dialog.ComboDelete(kPropGroups, 0);
   const int g = dialog.ComboSelection(kPropGenerations);
   dialog.SetItemText(kPropFolderEdit, "");
@@ -127,11 +122,11 @@ void PropertiesDialogProcedure::Refill(ui::DialogControls& dialog) {
     dialog.EnableItem(kPropGroups, false);
     dialog.SetItemText(kPropGroupComment, "");
   }
-  RefillGuard() = true;
+  refill_guard_ = true;
 }
 
 bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) {
-  PackageTables& package = Package();
+  PackageTables& package = context_.package;
   switch (control_id) {
     case ui::kIdOk: {
       if (package.group_count != 0 && copies_ != nullptr) {
@@ -159,13 +154,13 @@ bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int contro
     case kPropBrowse: {
       char* copy = SelectedCopy(dialog);
       if (copy == nullptr) return true;
-      ChooseFolder(dialog.Handle(), copy);
+      ChooseFolder(context_.host, dialog.Handle(), copy);
       copy[kCopySize - 1] = '\0';
       dialog.SetItemText(kPropFolderEdit, copy);
       return true;
     }
     case kPropFolderEdit: {
-      if (!RefillGuard()) return true;
+      if (!refill_guard_) return true;
       char* copy = SelectedCopy(dialog);
       if (copy == nullptr) return true;
       const std::string typed = dialog.GetItemText(kPropFolderEdit, 1024);
@@ -179,7 +174,7 @@ bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int contro
       Refill(dialog);
       return true;
     case kPropGroups: {
-      RefillGuard() = false;
+      refill_guard_ = false;
       const char* copy = SelectedCopy(dialog);
       dialog.SetItemText(kPropFolderEdit, copy ? copy : "");
       const int cell = SelectedCell(dialog);
@@ -187,7 +182,7 @@ bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int contro
           cell >= 0 ? package.Cell(cell / package.group_count, cell % package.group_count)
                     : nullptr;
       dialog.SetItemText(kPropGroupComment, group && group->comment ? group->comment : "");
-      RefillGuard() = true;
+      refill_guard_ = true;
       return true;
     }
     default:

@@ -3,8 +3,7 @@
 #include "cli/update_session.h"
 #include "platform/platform.h"
 #include "update/detection.h"
-#include "update/package_tables.h"
-#include "update/run_state.h"
+#include "update/run_context.h"
 #include "update/update_run.h"
 
 namespace gp::cli {
@@ -83,14 +82,15 @@ int CheckCommand(const Args& args) {
   }
   UpdateSession session;
   session.Open(options);
-  const PackageTables& p = Package();
+  RunContext& context = session.context();
+  const PackageTables& p = context.package;
   if (p.generation_count < 2) throw CliError("the package has no file list");
-  if (IsLatestInstalled()) {
+  if (IsLatestInstalled(context)) {
     platform::WriteStdout("installed: " + Utf8(p.generations[p.generation_count - 1].name) +
                           " (the newest generation)\n");
     return kExitOk;
   }
-  const int k = FindInstalledGeneration();
+  const int k = FindInstalledGeneration(context);
   if (k == 0) {
     platform::WriteStdout("installed: none of the package's generations\n");
     return kExitNoMatch;
@@ -109,13 +109,12 @@ int ApplyCommand(const Args& args) {
     return kExitOk;
   }
   UpdateSession session;
-  Run().Reset();
   session.Open(options);
-  RunUpdate(nullptr);
-  const RunState& run = Run();
-  switch (run.outcome) {
+  RunContext& context = session.context();
+  RunUpdate(context, nullptr);
+  switch (context.run.outcome) {
     case RunOutcome::kCompleted:
-      if (Package().Restart()) {
+      if (context.package.Restart()) {
         platform::WriteStderr("genpatch apply: the package asks for a restart of Windows\n");
         return kExitRestart;
       }

@@ -70,8 +70,8 @@ int InfoCommand(const Args& args) {
   if (path.empty()) throw CliError(std::string("info: no package named\n\n") + kInfoHelp, kExitUsage);
 
   const PackageFile package = OpenPackage(path);
-  LoadTables(package);
-  const PackageTables& p = Package();
+  PackageTables p;
+  LoadTables(package, p);
   const Flag flags[] = {{"file-removal", p.FileRemoval(), p.option_words[1]},
                         {"backup", p.Backup(), p.option_words[2]},
                         {"folder-choice", p.FolderChoice(), p.option_words[3]},

@@ -32,15 +32,20 @@ std::vector<uint8_t> ReadRange(std::ifstream& in, uint64_t offset, uint64_t size
   return bytes;
 }
 
-bool HeaderLoads(const std::vector<uint8_t>& header) {
-  PackageTables& p = Package();
+// Loads the header into tables (emptied first); true when it parses.
+bool LoadHeaderInto(PackageTables& p, const std::vector<uint8_t>& header) {
   p.Reset();
-  AllocateTextBuffers();
+  AllocateTextBuffers(p);
   p.header_block.reset(new uint8_t[header.size() ? header.size() : 1]);
   std::copy(header.begin(), header.end(), p.header_block.get());
   p.header_length = static_cast<uint32_t>(header.size());
-  const bool ok = ParseHeaderBlock() == HeaderStatus::kOk;
+  const bool ok = ParseHeaderBlock(p) == HeaderStatus::kOk;
   return ok;
+}
+
+bool HeaderLoads(const std::vector<uint8_t>& header) {
+  PackageTables scratch;
+  return LoadHeaderInto(scratch, header);
 }
 
 class FileByteSource : public cfb::ByteSource {
@@ -150,8 +155,8 @@ PackageFile OpenPackage(const fs::path& path) {
   throw CliError(path.string() + " is not a package: its header does not fit its file");
 }
 
-void LoadTables(const PackageFile& package) {
-  if (!HeaderLoads(package.header)) throw CliError("the package header does not load");
+void LoadTables(const PackageFile& package, PackageTables& tables) {
+  if (!LoadHeaderInto(tables, package.header)) throw CliError("the package header does not load");
 }
 
 void ExtractWorkDocfile(const PackageFile& package, const fs::path& out) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "update/package_tables.h"
+
 namespace gp::cli {
 
 struct PackageFile {
@@ -23,8 +25,8 @@ struct PackageFile {
 // apart by which reading of the trailer gives a header that loads. Throws CliError.
 PackageFile OpenPackage(const std::filesystem::path& path);
 
-// Loads the header into the program's package tables (gp::Package()).
-void LoadTables(const PackageFile& package);
+// Loads the header into tables.
+void LoadTables(const PackageFile& package, PackageTables& tables);
 
 // Writes the package's work docfile to out (expanding a compressed payload). Throws CliError
 // when the payload is not valid.

@@ -9,9 +9,7 @@
 #include "cli/cli_error.h"
 #include "platform/platform.h"
 #include "storage/folder_journal.h"
-#include "storage/work_docfile.h"
 #include "update/entry_path.h"
-#include "update/package_tables.h"
 
 namespace gp::cli {
 
@@ -54,17 +52,13 @@ bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, Session
   return true;
 }
 
-UpdateSession::UpdateSession() {
-  host_.SetInteractive(false);
-  ui::SetHost(&host_);
-}
+UpdateSession::UpdateSession() { host_.SetInteractive(false); }
 
 UpdateSession::~UpdateSession() {
-  ReleasePackageTables();
-  if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-  ReplayFolderJournal();
-  ReleaseTextBuffers();
-  ui::SetHost(nullptr);
+  ReleasePackageTables(context_);
+  if (!context_.work_docfile.path.empty()) RemoveWorkDocfile(context_.work_docfile);
+  ReplayFolderJournal(context_.journal);
+  ReleaseTextBuffers(context_.package);
 }
 
 void UpdateSession::Open(const SessionOptions& options) {
@@ -74,17 +68,17 @@ void UpdateSession::Open(const SessionOptions& options) {
 
   const PackageFile package = OpenPackage(options.package);
   const std::string program = ProgramPath(options.package);
-  Package().Reset();
-  AllocateTextBuffers();
-  OpenFolderJournal();
-  if (!ReadPackageHeader(program.c_str(), !package.executable)) {
+  PackageTables& p = context_.package;
+  p.Reset();
+  AllocateTextBuffers(p);
+  OpenFolderJournal(context_.journal);
+  if (!ReadPackageHeader(context_, program.c_str(), !package.executable)) {
     throw CliError("the package header cannot be loaded");
   }
-  const bool extracted = package.executable ? ExtractPayloadFrom(nullptr, program.c_str())
-                                            : ExtractPayload(program.c_str());
+  const bool extracted = package.executable ? ExtractPayloadFrom(context_, nullptr, program.c_str())
+                                            : ExtractPayload(context_, program.c_str());
   if (!extracted) throw CliError("the payload cannot be extracted");
 
-  PackageTables& p = Package();
   if (options.destination) {
     SetFolder(p.destination_folder.get(), ProgramPath(*options.destination), "the destination");
   }

@@ -1,5 +1,5 @@
-// Sets up the package program's own state for a package named on the command line, so that
-// check and apply run the same detection and update as the program does.
+// Sets up a run context for a package named on the command line, so that check and apply run
+// the same detection and update as the program does.
 #pragma once
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 
 #include "cli/package_file.h"
 #include "ui/console_host.h"
+#include "update/run_context.h"
 
 namespace gp::cli {
 
@@ -28,17 +29,22 @@ bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, Session
 
 class UpdateSession {
  public:
-  // Installs a console host that answers unattended.
+  // Makes a run context over a console host that answers unattended.
   UpdateSession();
   ~UpdateSession();
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
 
   // Loads the package's header, extracts its payload into the work docfile and sets the
   // destination, group, Windows and system folders. The program's own messages go to stderr;
   // throws CliError when the package cannot be used.
   void Open(const SessionOptions& options);
 
+  RunContext& context() { return context_; }
+
  private:
   ui::ConsoleHost host_;
+  RunContext context_{host_};
 };
 
 }  // namespace gp::cli

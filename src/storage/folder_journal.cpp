@@ -56,13 +56,7 @@ void FolderJournalState::Reset() {
   name.clear();
 }
 
-FolderJournalState& FolderJournal() {
-  static FolderJournalState state;
-  return state;
-}
-
-void OpenFolderJournal() {
-  FolderJournalState& journal = FolderJournal();
+void OpenFolderJournal(FolderJournalState& journal) {
   journal.Reset();
   char folder[kPathLimit];
   const uint32_t n = platform::TempFolder(folder, sizeof(folder));
@@ -74,8 +68,7 @@ void OpenFolderJournal() {
                     platform::Disposition::kCreateAlways, platform::Hint::kRandomAccess);
 }
 
-void AppendFolderJournal(const char* text) {
-  FolderJournalState& journal = FolderJournal();
+void AppendFolderJournal(FolderJournalState& journal, const char* text) {
   if (text == nullptr || !journal.file.IsOpen()) return;
   const size_t length = std::strlen(text);
   if (length >= kPathLimit) return;  // does not fit a record; the writer never makes one
@@ -87,8 +80,7 @@ void AppendFolderJournal(const char* text) {
   journal.file.Write(text, static_cast<uint32_t>(length) + 1, &done);
 }
 
-void ReplayFolderJournal() {
-  FolderJournalState& journal = FolderJournal();
+void ReplayFolderJournal(FolderJournalState& journal) {
   if (!journal.file.IsOpen()) {
     // A journal file created but not opened is still ours to delete.
     if (!journal.name.empty()) ForceDeleteFile(journal.name.c_str());

@@ -16,14 +16,12 @@ struct FolderJournalState {
   void Reset();
 };
 
-FolderJournalState& FolderJournal();
-
 // Creates the journal in the temporary folder ("DIF" temporary name) and keeps it open.
-void OpenFolderJournal();
+void OpenFolderJournal(FolderJournalState& journal);
 // Appends one record; nothing for a null text or when the journal is not open.
-void AppendFolderJournal(const char* text);
+void AppendFolderJournal(FolderJournalState& journal, const char* text);
 // Removes the recorded folders that are still empty, then closes and deletes the journal.
-void ReplayFolderJournal();
+void ReplayFolderJournal(FolderJournalState& journal);
 // Removes a folder and every folder below it, deepest first, each only if it is empty; files
 // are never deleted. Relative to the current directory or absolute. Nothing is reported.
 void RemoveEmptyFolders(const char* path);

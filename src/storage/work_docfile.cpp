@@ -4,11 +4,6 @@
 
 namespace gp {
 
-WorkDocfileState& WorkDocfile() {
-  static WorkDocfileState state;
-  return state;
-}
-
 void WorkDocfileState::DestroyAccess() {
   delete access;
   access = nullptr;

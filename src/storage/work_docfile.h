@@ -9,13 +9,14 @@ namespace gp {
 class DocfileAccess;
 
 struct WorkDocfileState {
+  WorkDocfileState() = default;
+  WorkDocfileState(const WorkDocfileState&) = delete;
+  WorkDocfileState& operator=(const WorkDocfileState&) = delete;
   DocfileAccess* access = nullptr;  // owned; null when there is none
   OwnedString path;                 // the temporary work docfile, deleted at exit
   // Destroys the access object (committing and closing the docfile) and clears the pointer.
   void DestroyAccess();
   void Reset();
 };
-
-WorkDocfileState& WorkDocfile();
 
 }  // namespace gp

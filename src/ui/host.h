@@ -4,11 +4,13 @@
 //   - console (ui/console/): terminal forms and questions, stderr transcript, unattended
 //     answers from GENPATCH_ANSWERS;
 //   - scripted (ui/scripted_host.h): records everything and answers from a script (tests).
-// The program reaches the current host through CurrentHost(); the entry point installs the
-// platform's default and tests install a scripted one.
+// The program reaches its host through the run context (update/run_context.h): the program's
+// entry makes the platform's default host and hands it to the context; the command line hands
+// it a console host and the tests a scripted one.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace gp::ui {
@@ -111,10 +113,8 @@ class Host {
   virtual void EnableWindow(Window, bool /*enabled*/) {}
 };
 
-Host& CurrentHost();
-// Installs a host (not owned); null restores the platform's default host.
-void SetHost(Host* host);
-// The platform's default host (win32 or console), created on first use.
-Host& DefaultHost();
+// A new instance of the platform's default host (win32 or console); null when the memory
+// cannot be had.
+std::unique_ptr<Host> NewDefaultHost();
 
 }  // namespace gp::ui

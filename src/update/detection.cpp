@@ -5,10 +5,9 @@
 #include "base/endian.h"
 #include "codec/crc32.h"
 #include "storage/docfile_access.h"
-#include "storage/work_docfile.h"
 #include "update/entry_path.h"
 #include "update/file_list.h"
-#include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace gp {
 
@@ -80,14 +79,12 @@ class ListFieldReader {
   uint32_t size_ = 0;
 };
 
-int GenerationCount() { return Package().generation_count; }
-
 }  // namespace
 
-bool IsLatestInstalled() {
-  const int last = GenerationCount() - 1;
+bool IsLatestInstalled(RunContext& context) {
+  const int last = context.package.generation_count - 1;
   if (last < 1) return false;
-  ListFieldReader list(WorkDocfile().access);
+  ListFieldReader list(context.work_docfile.access);
   if (!list.Open(last)) return false;
   bool answer = true;
   int16_t count = 0;
@@ -111,7 +108,8 @@ bool IsLatestInstalled() {
       answer = false;
       break;
     }
-    if (!ResolveEntryPath(last, data_path, name) || !FileMatchesCrc(data_path, new_crc)) {
+    if (!ResolveEntryPath(context.package, last, data_path, name) ||
+        !FileMatchesCrc(data_path, new_crc)) {
       answer = false;
     }
   }
@@ -119,11 +117,11 @@ bool IsLatestInstalled() {
   return answer;
 }
 
-bool MatchesGeneration(int k) {
-  if (k < 1 || k >= GenerationCount()) return false;
-  ListFieldReader list(WorkDocfile().access);
+bool MatchesGeneration(RunContext& context, int k) {
+  if (k < 1 || k >= context.package.generation_count) return false;
+  ListFieldReader list(context.work_docfile.access);
   if (!list.Open(k)) return false;
-  const bool removal_checked = Package().FileRemoval();
+  const bool removal_checked = context.package.FileRemoval();
   bool answer = true;
   int16_t count = 0;
   if (!list.ReadI16(&count)) {
@@ -148,7 +146,8 @@ bool MatchesGeneration(int k) {
       break;
     }
     if (new_crc == 0 && !removal_checked) continue;
-    if (!ResolveEntryPath(k - 1, data_path, name) || !FileMatchesCrc(data_path, old_crc)) {
+    if (!ResolveEntryPath(context.package, k - 1, data_path, name) ||
+        !FileMatchesCrc(data_path, old_crc)) {
       answer = false;
     }
   }
@@ -156,10 +155,10 @@ bool MatchesGeneration(int k) {
   return answer;
 }
 
-int FindInstalledGeneration() {
-  const int count = GenerationCount();
+int FindInstalledGeneration(RunContext& context) {
+  const int count = context.package.generation_count;
   for (int k = 1; k < count; ++k) {
-    if (MatchesGeneration(k)) return k;
+    if (MatchesGeneration(context, k)) return k;
   }
   return 0;
 }

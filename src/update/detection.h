@@ -6,13 +6,15 @@
 
 namespace gp {
 
+struct RunContext;
+
 // True when every file that the last list leaves matches its new checksum (a list with no
 // entries matches any installation).
-bool IsLatestInstalled();
+bool IsLatestInstalled(RunContext& context);
 // True when the disk matches the old side of list k: every file that the list changes matches
 // its old checksum, and so does every file it removes when the file-removal flag is set.
-bool MatchesGeneration(int k);
+bool MatchesGeneration(RunContext& context, int k);
 // The first list k (1 .. G-1) whose old side matches; 0 when none does.
-int FindInstalledGeneration();
+int FindInstalledGeneration(RunContext& context);
 
 }  // namespace gp

@@ -58,8 +58,7 @@ bool IsContained(std::string_view text) {
 }
 
 // The base folder for token (the text between the first and the second backslash), or null.
-const char* BaseFolder(int generation, const char* token) {
-  PackageTables& package = Package();
+const char* BaseFolder(PackageTables& package, int generation, const char* token) {
   switch (token[0]) {
     case '_':
       return package.destination_folder.get();
@@ -92,7 +91,7 @@ bool IsContainedSubfolders(const char* text, size_t length) {
   return IsContained(std::string_view(text, length));
 }
 
-bool ResolveEntryPath(int generation, char* buffer, const char* name) {
+bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name) {
   if (buffer == nullptr) return false;
   char data_path[kEntryPathBufferSize];
   const size_t data_length = BoundedLength(buffer, kEntryPathBufferSize - 1);
@@ -112,7 +111,7 @@ bool ResolveEntryPath(int generation, char* buffer, const char* name) {
   if (!IsContainedSubfolders(subfolders, subfolder_length)) return false;
 
   *second = '\0';
-  const char* base = BaseFolder(generation, first + 1);
+  const char* base = BaseFolder(package, generation, first + 1);
   if (base == nullptr) return false;
 
   std::string path(base, BoundedLength(base, kFolderBufferSize));

@@ -10,15 +10,17 @@
 
 namespace gp {
 
+struct PackageTables;
+
 // Every disk path and list string lives in a buffer of this size; a disk path must be shorter.
 inline constexpr size_t kEntryPathBufferSize = 256;
 
 // On entry buffer (kEntryPathBufferSize bytes) holds a data path; on success it holds the disk
-// path for generation's folders and the file name. Fails, leaving the buffer empty, when the
-// data path has fewer than two backslashes, the token names no group of the generation, the
-// disk path would be 256 bytes or longer, or the name or the subfolders would leave their
-// folder (a ".." component, an absolute name or subfolder, a drive letter, a ':').
-bool ResolveEntryPath(int generation, char* buffer, const char* name);
+// path for generation's folders (in the package's tables) and the file name. Fails, leaving the
+// buffer empty, when the data path has fewer than two backslashes, the token names no group of the
+// generation, the disk path would be 256 bytes or longer, or the name or the subfolders would leave
+// their folder (a ".." component, an absolute name or subfolder, a drive letter, a ':').
+bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name);
 
 // True when a file name stays inside the folder it is put in: not absolute, no ':' (drive
 // letters, alternate streams), no component made of dots and blanks with two or more dots.

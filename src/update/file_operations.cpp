@@ -22,6 +22,7 @@
 #include "ui/host.h"
 #include "update/entry_path.h"
 #include "update/package_tables.h"
+#include "update/run_context.h"
 
 namespace gp {
 
@@ -39,14 +40,18 @@ using Bytes = std::unique_ptr<uint8_t[]>;
 
 Bytes Allocate(size_t size) { return Bytes(new (std::nothrow) uint8_t[size]); }
 
-void ShowMessage(const char* text) {
-  const char* caption = Package().Text(kSlotMessageCaption);
-  ui::CurrentHost().MessageBox(nullptr, text ? text : "", caption ? caption : "", ui::kMbOk);
+void ShowMessage(RunContext& context, const char* text) {
+  const char* caption = context.package.Text(kSlotMessageCaption);
+  context.host.MessageBox(nullptr, text ? text : "", caption ? caption : "", ui::kMbOk);
 }
 
-void ShowFailure() { ShowMessage(Package().Text(kSlotFailureText)); }
-void ShowDiskFull() { ShowMessage(texts::kTextDiskFull); }
-void ShowMissingFile() { ShowMessage(Package().Text(kSlotMissingFileText)); }
+void ShowFailure(RunContext& context) {
+  ShowMessage(context, context.package.Text(kSlotFailureText));
+}
+void ShowDiskFull(RunContext& context) { ShowMessage(context, texts::kTextDiskFull); }
+void ShowMissingFile(RunContext& context) {
+  ShowMessage(context, context.package.Text(kSlotMissingFileText));
+}
 
 // Reads exactly size bytes; a failed or short read is a failure.
 bool ReadExact(platform::File& file, void* out, uint32_t size) {
@@ -295,26 +300,26 @@ std::vector<Component> SplitFolders(std::string_view text) {
 
 }  // namespace
 
-bool ApplyFileEntry(const char* old_path, const char* stream_path, const char* target_path,
-                    uint32_t expected_crc) {
+bool ApplyFileEntry(RunContext& context, const char* old_path, const char* stream_path,
+                    const char* target_path, uint32_t expected_crc) {
   char folder[kQueryBufferSize];
   const uint32_t folder_length = platform::TempFolder(folder, sizeof folder);
   char temp_path[kFolderBufferSize];
   if (folder_length == 0 || folder_length >= sizeof folder ||
       platform::MakeTempFileName(folder, "tmp", 0, temp_path) == 0) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
 
   bool result = false;
-  if (ExtractStreamToFile(stream_path, temp_path)) {
+  if (ExtractStreamToFile(context, stream_path, temp_path)) {
     const size_t target_length =
         target_path ? BoundedLength(target_path, kEntryPathBufferSize) : kEntryPathBufferSize;
     const size_t old_length = old_path ? BoundedLength(old_path, kEntryPathBufferSize) : 0;
     const size_t separators = target_path ? CountBackslashes(target_path) : 0;
     if (target_length >= kEntryPathBufferSize || old_length >= kEntryPathBufferSize ||
         separators == 0) {
-      ShowFailure();
+      ShowFailure(context);
     } else {
       bool folders_ready = true;
       if (separators > 1) {
@@ -322,12 +327,13 @@ bool ApplyFileEntry(const char* old_path, const char* stream_path, const char* t
         // no folder.
         const char* last = FindLastBackslash(target_path);
         const std::string folder_path(target_path, static_cast<size_t>(last - target_path));
-        folders_ready = CreateFolderPath(folder_path.c_str());
-        if (!folders_ready) ShowFailure();
+        folders_ready = CreateFolderPath(context.journal, folder_path.c_str());
+        if (!folders_ready) ShowFailure(context);
       }
       if (folders_ready) {
-        result = expected_crc == 0 ? WriteWholeFile(target_path, temp_path)
-                                   : PatchFile(old_path, target_path, expected_crc, temp_path);
+        result = expected_crc == 0
+                     ? WriteWholeFile(context, target_path, temp_path)
+                     : PatchFile(context, old_path, target_path, expected_crc, temp_path);
       }
     }
   }
@@ -335,23 +341,23 @@ bool ApplyFileEntry(const char* old_path, const char* stream_path, const char* t
   return result;
 }
 
-bool ExtractStreamToFile(const char* stream_path, const char* file_path) {
+bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path) {
   platform::File file;
   if (!file.Open(file_path, platform::kAccessWrite, platform::kShareWrite,
                  platform::Disposition::kCreateAlways)) {
-    ShowDiskFull();
+    ShowDiskFull(context);
     return false;
   }
-  DocfileAccess* access = WorkDocfile().access;
+  DocfileAccess* access = context.work_docfile.access;
   const int32_t size = access && stream_path ? access->StreamSize(stream_path) : -1;
   if (size < 0 || !access->OpenStreamByPath(stream_path)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   Bytes buffer = Allocate(kStreamCopyBufferSize);
   if (!buffer) {
     access->CloseStream();
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   uint32_t remaining = static_cast<uint32_t>(size);
@@ -361,13 +367,13 @@ bool ExtractStreamToFile(const char* stream_path, const char* file_path) {
       // The stream ended before its size.
       file.Close();
       access->CloseStream();
-      ShowFailure();
+      ShowFailure(context);
       return false;
     }
     if (!WriteAll(file, buffer.get(), piece)) {
       file.Close();
       access->CloseStream();
-      ShowDiskFull();
+      ShowDiskFull(context);
       return false;
     }
     remaining -= piece;
@@ -390,22 +396,22 @@ static bool CreateTarget(const char* path, platform::File* file) {
                     platform::Disposition::kCreateAlways);
 }
 
-bool WriteWholeFile(const char* target_path, const char* source_path) {
+bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path) {
   platform::File source;
   uint64_t size = 0;
   Bytes buffer = Allocate(kTransferBufferSize);
   if (!buffer || !OpenForReading(source_path, &source, &size)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   platform::File target;
   if (!CreateTarget(target_path, &target)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   uint8_t header_bytes[format::kEntryHeaderSize];
   if (!ReadExact(source, header_bytes, sizeof header_bytes)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   const StreamHeader header = DecodeHeader(header_bytes);
@@ -414,21 +420,21 @@ bool WriteWholeFile(const char* target_path, const char* source_path) {
     uint8_t length_bytes[format::kWholeFileBlockHeaderSize];
     if (size - position < sizeof length_bytes ||
         !ReadExact(source, length_bytes, sizeof length_bytes)) {
-      ShowFailure();
+      ShowFailure(context);
       return false;
     }
     const uint16_t length = LoadU16(length_bytes);
     // A block must fit the transfer buffer and the stream.
     if (length > kTransferBufferSize || length > size - position - sizeof length_bytes ||
         !ReadExact(source, buffer.get(), length)) {
-      ShowFailure();
+      ShowFailure(context);
       return false;
     }
     if (!WriteAll(target, buffer.get(), length)) {
       source.Close();
       buffer.reset();
       target.Close();
-      ShowDiskFull();
+      ShowDiskFull(context);
       return false;
     }
     position += sizeof length_bytes + length;
@@ -436,7 +442,7 @@ bool WriteWholeFile(const char* target_path, const char* source_path) {
   source.Close();
   buffer.reset();
   if (!StampTime(target, header.time)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   target.Close();
@@ -444,12 +450,12 @@ bool WriteWholeFile(const char* target_path, const char* source_path) {
   return true;
 }
 
-bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_crc,
-               const char* diff_path) {
-  const bool version_check = Package().VersionCheck();
+bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
+               uint32_t expected_crc, const char* diff_path) {
+  const bool version_check = context.package.VersionCheck();
   if (!FileExists(old_path)) {
     if (!version_check) return true;
-    ShowMissingFile();
+    ShowMissingFile(context);
     return false;
   }
   if (FileCrc32(old_path) != expected_crc) {
@@ -457,18 +463,18 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
       platform::CopyFileReplace(old_path, target_path);
       return true;
     }
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   platform::File old_file;
   uint64_t old_size = 0;
   if (!OpenForReading(old_path, &old_file, &old_size)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   platform::File target;
   if (!CreateTarget(target_path, &target)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   platform::File diff;
@@ -480,7 +486,7 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
       !diff.Open(diff_path, platform::kAccessRead, platform::kShareRead,
                  platform::Disposition::kOpenExisting) ||
       !diff.Size(&diff_size)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   ReadAhead diff_reader(diff, read_ahead.get(), kPatchStreamBufferSize);
@@ -488,7 +494,7 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
 
   uint8_t header_bytes[format::kEntryHeaderSize];
   if (diff_size < sizeof header_bytes || !diff_reader.Read(header_bytes, sizeof header_bytes)) {
-    ShowFailure();
+    ShowFailure(context);
     return false;
   }
   const StreamHeader header = DecodeHeader(header_bytes);
@@ -504,11 +510,11 @@ bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_
     platform::WriteAttributes(target_path, header.attributes);
     return true;
   }
-  ShowFailure();
+  ShowFailure(context);
   return false;
 }
 
-bool CreateFolderPath(const char* folder_path) {
+bool CreateFolderPath(FolderJournalState& journal, const char* folder_path) {
   if (folder_path == nullptr) return false;
   char saved[kQueryBufferSize];
   const uint32_t saved_length = platform::CurrentFolder(saved, sizeof saved);
@@ -540,8 +546,8 @@ bool CreateFolderPath(const char* folder_path) {
     char deepest[kFolderBufferSize];
     const uint32_t deepest_length = platform::CurrentFolder(deepest, sizeof deepest);
     if (deepest_length != 0 && deepest_length < sizeof deepest) {
-      AppendFolderJournal(deepest);
-      AppendFolderJournal(text.c_str() + parts[first_missing].start);
+      AppendFolderJournal(journal, deepest);
+      AppendFolderJournal(journal, text.c_str() + parts[first_missing].start);
     }
     for (size_t i = first_missing; i < parts.size(); ++i) {
       const char* name = parts[i].name.c_str();

@@ -6,13 +6,16 @@
 // format/data_stream.h.
 //
 // Each operation returns true on success. A failure is shown where it happens, in a message box
-// with the package's message caption, an OK button and no owner.
+// of the run context's host with the package's message caption, an OK button and no owner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 namespace gp {
+
+struct FolderJournalState;
+struct RunContext;
 
 // Whole-file writes and patches go through this buffer; the largest block, literal run and
 // short copy fit it exactly.
@@ -24,24 +27,24 @@ inline constexpr uint32_t kStreamCopyBufferSize = 16u * 1024u * 1024u;
 // the file to write (a stage file, never old_path), expected_crc the old file's checksum, or 0
 // for an entry that carries a whole new file. The temporary copy of the stream is deleted
 // before the call returns, whatever the outcome.
-bool ApplyFileEntry(const char* old_path, const char* stream_path, const char* target_path,
-                    uint32_t expected_crc);
+bool ApplyFileEntry(RunContext& context, const char* old_path, const char* stream_path,
+                    const char* target_path, uint32_t expected_crc);
 
 // Writes the whole stream at stream_path into file_path (created or truncated).
-bool ExtractStreamToFile(const char* stream_path, const char* file_path);
+bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path);
 
 // Builds target_path from the whole-file stream held in the plain file source_path.
-bool WriteWholeFile(const char* target_path, const char* source_path);
+bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path);
 
 // Builds target_path from old_path and the diff file diff_path. Without the version check, a
 // missing old file writes nothing and one with another checksum is copied unchanged; both
 // succeed.
-bool PatchFile(const char* old_path, const char* target_path, uint32_t expected_crc,
-               const char* diff_path);
+bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
+               uint32_t expected_crc, const char* diff_path);
 
 // Makes sure every folder of folder_path (absolute, no trailing backslash) exists; the folders
-// it creates are journaled as one pair (deepest existing folder, relative rest). Changes the
-// current directory while it works and restores it.
-bool CreateFolderPath(const char* folder_path);
+// it creates are journaled (in journal) as one pair (deepest existing folder, relative rest).
+// Changes the current directory while it works and restores it.
+bool CreateFolderPath(FolderJournalState& journal, const char* folder_path);
 
 }  // namespace gp

@@ -17,13 +17,8 @@ std::unique_ptr<char[]> NewZeroed(size_t size) {
 
 }  // namespace
 
-PackageTables& Package() {
-  static PackageTables tables;
-  return tables;
-}
-
 void PackageTables::Reset() {
-  ReleaseGenerationTables();
+  ReleaseGenerationTables(*this);
   header_block.reset();
   header_length = 0;
   std::memset(option_words, 0, sizeof(option_words));
@@ -35,8 +30,7 @@ void PackageTables::Reset() {
   system_folder.reset();
 }
 
-bool AllocateTextBuffers() {
-  PackageTables& p = Package();
+bool AllocateTextBuffers(PackageTables& p) {
   p.destination_folder = NewZeroed(layout::kPathBufferSize);
   p.windows_folder = NewZeroed(layout::kPathBufferSize);
   p.system_folder = NewZeroed(layout::kPathBufferSize);
@@ -44,8 +38,7 @@ bool AllocateTextBuffers() {
   return p.destination_folder && p.windows_folder && p.system_folder && p.texts;
 }
 
-void ReleaseGenerationTables() {
-  PackageTables& p = Package();
+void ReleaseGenerationTables(PackageTables& p) {
   if (p.groups) {
     const size_t cells =
         static_cast<size_t>(p.generation_count) * static_cast<size_t>(p.group_count);
@@ -55,8 +48,7 @@ void ReleaseGenerationTables() {
   p.generations.reset();
 }
 
-void ReleaseTextBuffers() {
-  PackageTables& p = Package();
+void ReleaseTextBuffers(PackageTables& p) {
   p.destination_folder.reset();
   p.windows_folder.reset();
   p.system_folder.reset();

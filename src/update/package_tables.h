@@ -1,6 +1,6 @@
-// The process-wide tables that the package header is loaded into: option flags, generation
-// and group tables, the seven package texts and the three root folders. Filled by the loader
-// at start-up, read by the update engine and the dialogs, released at exit.
+// The tables that the package header is loaded into: option flags, generation and group
+// tables, the seven package texts and the three root folders. Part of the run context: filled
+// by the loader at start-up, read by the update engine and the dialogs, released at exit.
 #pragma once
 
 #include <cstddef>
@@ -91,16 +91,14 @@ struct PackageTables {
   }
 };
 
-PackageTables& Package();
-
 // Allocates the three root folders (260 bytes each, empty) and the seven text slots (all
 // zero). False when the memory cannot be had.
-bool AllocateTextBuffers();
+bool AllocateTextBuffers(PackageTables& tables);
 // Releases the generation and group tables (the group folder buffers with them). Safe to call
 // again. The work docfile access object is released by the program flow's
 // ReleasePackageTables, which calls this.
-void ReleaseGenerationTables();
+void ReleaseGenerationTables(PackageTables& tables);
 // Releases the root folders, the package texts and the header block.
-void ReleaseTextBuffers();
+void ReleaseTextBuffers(PackageTables& tables);
 
 }  // namespace gp

@@ -1,4 +1,4 @@
-// Process-wide flags of the update run.
+// The flags and the outcome of one update run (part of the run context).
 #pragma once
 
 #include <cstdint>
@@ -24,7 +24,5 @@ struct RunState {
   RunOutcome outcome = RunOutcome::kNotRun;
   void Reset() { *this = RunState(); }
 };
-
-RunState& Run();
 
 }  // namespace gp

@@ -11,13 +11,10 @@
 #include "storage/file_helpers.h"
 #include "storage/folder_journal.h"
 #include "storage/path_text.h"
-#include "storage/work_docfile.h"
 #include "update/detection.h"
 #include "update/entry_path.h"
 #include "update/file_list.h"
 #include "update/file_operations.h"
-#include "update/package_tables.h"
-#include "update/run_state.h"
 
 namespace gp {
 
@@ -30,13 +27,15 @@ constexpr size_t kSuffixSize = 8;
 constexpr int32_t kMaxListBytes = 2 + 32767 * (12 + 4 * 255);
 constexpr char kBackupSuffix[] = ".old";
 
-const char* Caption() { return Package().Text(kSlotMessageCaption); }
+const char* Caption(const RunContext& context) { return context.package.Text(kSlotMessageCaption); }
 
-void ShowText(const char* text) {
-  ui::CurrentHost().MessageBox(nullptr, text, Caption(), ui::kMbOk);
+void ShowText(RunContext& context, const char* text) {
+  context.host.MessageBox(nullptr, text, Caption(context), ui::kMbOk);
 }
 
-void ShowFailureText() { ShowText(Package().Text(kSlotFailureText)); }
+void ShowFailureText(RunContext& context) {
+  ShowText(context, context.package.Text(kSlotFailureText));
+}
 
 // ".new" and the list number (at most three digits, checked before the passes start).
 void FormatSuffix(int k, char* out) {
@@ -56,22 +55,23 @@ bool AppendSuffix(char* buffer, const char* suffix) {
 }
 
 // The disk path of one side of an entry into out; false when the path cannot be built.
-bool EntryPath(int generation, const char* data_path, const char* name, char* out) {
+bool EntryPath(PackageTables& package, int generation, const char* data_path, const char* name,
+               char* out) {
   if (data_path[0] == '\0' || name[0] == '\0') return false;
   std::memset(out, 0, kEntryPathBufferSize);
   const size_t length = strnlen(data_path, kEntryPathBufferSize - 1);
   std::memcpy(out, data_path, length);
-  return ResolveEntryPath(generation, out, name);
+  return ResolveEntryPath(package, generation, out, name);
 }
 
 std::string WithSuffix(const char* path, const char* suffix) { return std::string(path) + suffix; }
 
-void SetWait() { ui::CurrentHost().SetWaitCursor(); }
-void SetArrow() { ui::CurrentHost().SetArrowCursor(); }
+void SetWait(RunContext& context) { context.host.SetWaitCursor(); }
+void SetArrow(RunContext& context) { context.host.SetArrowCursor(); }
 
 // Every list the run needs is there: checked before anything on disk changes.
-bool ListsPresent(int generations) {
-  DocfileAccess* access = WorkDocfile().access;
+bool ListsPresent(const WorkDocfileState& work_docfile, int generations) {
+  DocfileAccess* access = work_docfile.access;
   if (access == nullptr) return false;
   for (int k = 1; k < generations; ++k) {
     char path[kListPathBufferSize];
@@ -83,8 +83,8 @@ bool ListsPresent(int generations) {
 
 }  // namespace
 
-bool ReadWholeList(int k, std::vector<uint8_t>* block) {
-  DocfileAccess* access = WorkDocfile().access;
+bool ReadWholeList(const WorkDocfileState& work_docfile, int k, std::vector<uint8_t>* block) {
+  DocfileAccess* access = work_docfile.access;
   block->clear();
   if (access == nullptr) return false;
   char path[kListPathBufferSize];
@@ -105,10 +105,10 @@ bool ReadWholeList(int k, std::vector<uint8_t>* block) {
   return true;
 }
 
-void RunUpdate(ui::Window owner) {
-  ui::Host& host = ui::CurrentHost();
-  PackageTables& package = Package();
-  RunState& run = Run();
+void RunUpdate(RunContext& context, ui::Window owner) {
+  ui::Host& host = context.host;
+  PackageTables& package = context.package;
+  RunState& run = context.run;
   const int generations = package.generations ? package.generation_count : 0;
 
   // 1. The additional group folders of every generation.
@@ -117,7 +117,7 @@ void RunUpdate(ui::Window owner) {
       for (int j = 0; j < package.generations[g].entry_count; ++j) {
         const GroupCell* cell = package.Cell(g, j);
         if (cell == nullptr || cell->folder == nullptr || std::strlen(cell->folder) < 3) {
-          ShowText(texts::kTextInvalidGroupPath);
+          ShowText(context, texts::kTextInvalidGroupPath);
           run.outcome = RunOutcome::kInvalidGroupFolder;
           return;
         }
@@ -126,8 +126,9 @@ void RunUpdate(ui::Window owner) {
   }
   // A package without a list, with more lists than stage suffixes can number, or with a list
   // missing cannot be run: refused before anything on disk changes.
-  if (generations < 2 || generations - 1 > kMaxLists || !ListsPresent(generations)) {
-    ShowFailureText();
+  if (generations < 2 || generations - 1 > kMaxLists ||
+      !ListsPresent(context.work_docfile, generations)) {
+    ShowFailureText(context);
     run.outcome = RunOutcome::kRefused;
     return;
   }
@@ -139,28 +140,28 @@ void RunUpdate(ui::Window owner) {
   host.Show(status);
   host.SetItemText(status, ui::kStatusText, texts::kTextCheckingVersion);
   host.Paint(status);
-  SetWait();
+  SetWait(context);
 
-  if (package.VersionCheck() && IsLatestInstalled()) {
-    if (package.FileRemoval()) DeleteRemovedFiles(last);
-    SetArrow();
+  if (package.VersionCheck() && IsLatestInstalled(context)) {
+    if (package.FileRemoval()) DeleteRemovedFiles(context, last);
+    SetArrow(context);
     host.Destroy(status);
-    ShowText(package.Text(kSlotUpToDateText));
+    ShowText(context, package.Text(kSlotUpToDateText));
     run.outcome = RunOutcome::kUpToDate;
     return;
   }
   int first = 1;
   if (package.VersionCheck()) {
-    first = FindInstalledGeneration();
+    first = FindInstalledGeneration(context);
     if (first == 0) {
-      SetArrow();
+      SetArrow(context);
       host.Destroy(status);
-      ShowText(texts::kTextNoInstalledVersion);
+      ShowText(context, texts::kTextNoInstalledVersion);
       run.outcome = RunOutcome::kNoInstalledVersion;
       return;
     }
   }
-  SetArrow();
+  SetArrow(context);
   host.Destroy(status);
 
   // 3. The passes.
@@ -170,7 +171,7 @@ void RunUpdate(ui::Window owner) {
   char previous[kSuffixSize] = "";
   char current[kSuffixSize];
   FormatSuffix(first, current);
-  if (!ApplyList(progress, first, previous, current)) {
+  if (!ApplyList(context, progress, first, previous, current)) {
     host.Destroy(progress);
     run.outcome = RunOutcome::kFailed;
     return;
@@ -178,7 +179,7 @@ void RunUpdate(ui::Window owner) {
   for (int k = first + 1; k <= last; ++k) {
     FormatSuffix(k - 1, previous);
     FormatSuffix(k, current);
-    if (!ApplyList(progress, k, previous, current)) {
+    if (!ApplyList(context, progress, k, previous, current)) {
       host.Destroy(progress);
       run.outcome = RunOutcome::kFailed;
       return;
@@ -186,27 +187,29 @@ void RunUpdate(ui::Window owner) {
   }
 
   // 4. The commit.
-  SetWait();
-  CommitUpdate(first, last, current);
-  SetArrow();
+  SetWait(context);
+  CommitUpdate(context, first, last, current);
+  SetArrow(context);
   host.Destroy(progress);
 
   // 5. The end.
-  ShowText(run.in_use ? package.Text(kSlotFailureText) : package.Text(kSlotCompletionText));
+  ShowText(context,
+           run.in_use ? package.Text(kSlotFailureText) : package.Text(kSlotCompletionText));
   run.run_completed = 1;
   run.outcome = run.in_use ? RunOutcome::kCompletedInUse : RunOutcome::kCompleted;
 }
 
-bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
+bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previous_suffix,
                const char* current_suffix) {
-  ui::Host& host = ui::CurrentHost();
-  PackageTables& package = Package();
-  RunState& run = Run();
+  ui::Host& host = context.host;
+  PackageTables& package = context.package;
+  RunState& run = context.run;
 
   std::vector<uint8_t> block;
   FileListWalker walker;
-  bool result = ReadWholeList(k, &block) && walker.Begin(block.data(), block.size());
-  if (!result) ShowFailureText();
+  bool result =
+      ReadWholeList(context.work_docfile, k, &block) && walker.Begin(block.data(), block.size());
+  if (!result) ShowFailureText(context);
 
   if (result) {
     char step[2 * kListStringBufferSize + 8];
@@ -228,7 +231,7 @@ bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
     host.Paint(dialog);
 
     if (!walker.Next(&entry)) {  // the list ends inside its entries
-      ShowFailureText();
+      ShowFailureText(context);
       result = false;
       break;
     }
@@ -236,9 +239,9 @@ bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
     char stage_path[kEntryPathBufferSize] = {};
     bool old_resolved = false;
     if (entry.old_name[0] != '\0') {
-      if (!EntryPath(k - 1, entry.old_data_path, entry.old_name, old_path) ||
+      if (!EntryPath(package, k - 1, entry.old_data_path, entry.old_name, old_path) ||
           (previous_suffix[0] != '\0' && !AppendSuffix(old_path, previous_suffix))) {
-        ShowFailureText();
+        ShowFailureText(context);
         result = false;
         break;
       }
@@ -246,18 +249,18 @@ bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
     }
     if (entry.new_crc != 0) {
       // The step leaves a file: it must name where, inside its folder.
-      if (!EntryPath(k, entry.new_data_path, entry.new_name, stage_path) ||
+      if (!EntryPath(package, k, entry.new_data_path, entry.new_name, stage_path) ||
           !AppendSuffix(stage_path, current_suffix)) {
-        ShowFailureText();
+        ShowFailureText(context);
         result = false;
         break;
       }
-      if (!ApplyFileEntry(old_path, entry.new_data_path, stage_path, entry.old_crc)) {
+      if (!ApplyFileEntry(context, old_path, entry.new_data_path, stage_path, entry.old_crc)) {
         result = false;
         break;
       }
     } else if (package.FileRemoval() && old_resolved && FileExists(old_path)) {
-      run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+      run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
       if (run.last_check_failed == 0) {
         ForceDeleteFile(old_path);
         RemoveFolderIfEmpty(old_path);
@@ -265,29 +268,33 @@ bool ApplyList(ui::Window dialog, int k, const char* previous_suffix,
     }
   }
   block.clear();
-  SetWait();
-  if (previous_suffix[0] != '\0') DeleteStageFiles(k - 1, previous_suffix);
-  if (!result) DeleteStageFiles(k, current_suffix);
-  SetArrow();
+  SetWait(context);
+  if (previous_suffix[0] != '\0') DeleteStageFiles(context, k - 1, previous_suffix);
+  if (!result) DeleteStageFiles(context, k, current_suffix);
+  SetArrow(context);
   return result;
 }
 
-void DeleteStageFiles(int k, const char* suffix) {
+void DeleteStageFiles(RunContext& context, int k, const char* suffix) {
+  PackageTables& package = context.package;
   std::vector<uint8_t> block;
   FileListWalker walker;
-  if (!ReadWholeList(k, &block) || !walker.Begin(block.data(), block.size())) return;
+  if (!ReadWholeList(context.work_docfile, k, &block) ||
+      !walker.Begin(block.data(), block.size())) {
+    return;
+  }
   ListEntry entry;
   char path[kEntryPathBufferSize];
   while (walker.Next(&entry)) {
-    if (!EntryPath(k, entry.new_data_path, entry.new_name, path)) continue;
+    if (!EntryPath(package, k, entry.new_data_path, entry.new_name, path)) continue;
     if (!AppendSuffix(path, suffix)) continue;
     if (FileExists(path)) ForceDeleteFile(path);
   }
 }
 
-void CommitUpdate(int s, int last, const char* suffix) {
-  PackageTables& package = Package();
-  RunState& run = Run();
+void CommitUpdate(RunContext& context, int s, int last, const char* suffix) {
+  PackageTables& package = context.package;
+  RunState& run = context.run;
   std::vector<uint8_t> block;
   FileListWalker walker;
   ListEntry entry;
@@ -295,22 +302,22 @@ void CommitUpdate(int s, int last, const char* suffix) {
   char new_path[kEntryPathBufferSize];
 
   // Retire the old files of the first list.
-  if (ReadWholeList(s, &block) && walker.Begin(block.data(), block.size())) {
+  if (ReadWholeList(context.work_docfile, s, &block) && walker.Begin(block.data(), block.size())) {
     while (walker.Next(&entry)) {
       if (entry.old_data_path[0] == '\0' || entry.new_data_path[0] == '\0') continue;
-      if (!EntryPath(s - 1, entry.old_data_path, entry.old_name, old_path) ||
-          !EntryPath(s, entry.new_data_path, entry.new_name, new_path)) {
+      if (!EntryPath(package, s - 1, entry.old_data_path, entry.old_name, old_path) ||
+          !EntryPath(package, s, entry.new_data_path, entry.new_name, new_path)) {
         continue;
       }
       if (!FileExists(old_path)) continue;
       if (package.Backup()) {
         if (ComparePathsNoCase(old_path, new_path) != 0) continue;
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
         if (run.last_check_failed == 0) {
           platform::RenameFile(old_path, WithSuffix(old_path, kBackupSuffix).c_str());
         }
       } else {
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(old_path));
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
         if (run.last_check_failed == 0) {
           ForceDeleteFile(old_path);
           RemoveFolderIfEmpty(old_path);
@@ -320,22 +327,25 @@ void CommitUpdate(int s, int last, const char* suffix) {
   }
 
   // Put the new files of the last list in place.
-  if (!ReadWholeList(last, &block) || !walker.Begin(block.data(), block.size())) return;
+  if (!ReadWholeList(context.work_docfile, last, &block) ||
+      !walker.Begin(block.data(), block.size())) {
+    return;
+  }
   char target[kEntryPathBufferSize];
   while (walker.Next(&entry)) {
     if (entry.new_name[0] == '\0') continue;
-    if (!EntryPath(last, entry.new_data_path, entry.new_name, target)) continue;
+    if (!EntryPath(package, last, entry.new_data_path, entry.new_name, target)) continue;
     const std::string stage = WithSuffix(target, suffix);
     const std::string backup = WithSuffix(target, kBackupSuffix);
     if (FileExists(target)) {
       if (FileExists(backup.c_str())) {
         ForceDeleteFile(target);
       } else {
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(target));
+        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, target));
         if (run.last_check_failed == 0) platform::RenameFile(target, backup.c_str());
       }
     }
-    run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(target));
+    run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, target));
     if (run.last_check_failed == 0) {
       platform::RenameFile(stage.c_str(), target);
     } else {
@@ -344,21 +354,25 @@ void CommitUpdate(int s, int last, const char* suffix) {
   }
 }
 
-void DeleteRemovedFiles(int last) {
+void DeleteRemovedFiles(RunContext& context, int last) {
+  PackageTables& package = context.package;
   std::vector<uint8_t> block;
   FileListWalker walker;
-  if (!ReadWholeList(last, &block) || !walker.Begin(block.data(), block.size())) return;
+  if (!ReadWholeList(context.work_docfile, last, &block) ||
+      !walker.Begin(block.data(), block.size())) {
+    return;
+  }
   ListEntry entry;
   char path[kEntryPathBufferSize];
   while (walker.Next(&entry)) {
     if (entry.new_name[0] != '\0') continue;
-    if (!EntryPath(last - 1, entry.old_data_path, entry.old_name, path)) continue;
+    if (!EntryPath(package, last - 1, entry.old_data_path, entry.old_name, path)) continue;
     if (FileExists(path)) ForceDeleteFile(path);
   }
 }
 
-int CheckFileAccess(const char* path) {
-  RunState& run = Run();
+int CheckFileAccess(RunContext& context, const char* path) {
+  RunState& run = context.run;
   if (!platform::PathExists(path)) return 0;
   for (;;) {
     if (platform::CanOpenExclusiveForWrite(path)) return 0;
@@ -367,8 +381,8 @@ int CheckFileAccess(const char* path) {
     text += path;
     text += "'";
     text += texts::kTextInUseTail;
-    const int answer = ui::CurrentHost().MessageBox(nullptr, text.c_str(), Caption(),
-                                                    ui::kMbRetryCancel | ui::kMbIconStop);
+    const int answer = context.host.MessageBox(nullptr, text.c_str(), Caption(context),
+                                               ui::kMbRetryCancel | ui::kMbIconStop);
     if (answer != ui::kIdRetry) break;
   }
   run.in_use = 1;

@@ -3,36 +3,39 @@
 // as a stage file (the target's path followed by ".new" and the list number) built from the
 // previous pass's stage file or the installed file, then commits: old files are deleted or
 // kept as ".old" backups, stage files take their targets' names, and files that another
-// program holds keep their old version. A progress dialog shows the passes.
+// program holds keep their old version. A progress dialog shows the passes. Everything runs on
+// the run context given: its tables, work docfile, journal, flags and host.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "ui/host.h"
+#include "update/run_context.h"
 
 namespace gp {
 
 // Runs the whole update with the given owner window (null: none).
-void RunUpdate(ui::Window owner);
+void RunUpdate(RunContext& context, ui::Window owner);
 
 // Applies list k into stage files with the current suffix, building from the previous pass's
 // stage files (previous suffix) or, when that is empty, the installed files. True when every
 // entry was applied.
-bool ApplyList(ui::Window dialog, int k, const char* previous_suffix, const char* current_suffix);
+bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previous_suffix,
+               const char* current_suffix);
 // Deletes the stage files of list k that carry the suffix.
-void DeleteStageFiles(int k, const char* suffix);
+void DeleteStageFiles(RunContext& context, int k, const char* suffix);
 // Retires the old files of list s and moves the stage files of list last into place.
-void CommitUpdate(int s, int last, const char* suffix);
+void CommitUpdate(RunContext& context, int s, int last, const char* suffix);
 // Deletes the files that the last list removes (used when the newest generation is installed).
-void DeleteRemovedFiles(int last);
+void DeleteRemovedFiles(RunContext& context, int last);
 // 0 when the file does not exist or can be opened for exclusive writing; 1 when it stays in
 // use (after the user's Cancel, or at once when the previous check also ended "in use").
-int CheckFileAccess(const char* path);
+int CheckFileAccess(RunContext& context, const char* path);
 // After a file was deleted: removes its folder and the folders below it that are empty.
 void RemoveFolderIfEmpty(const char* path);
 
 // Reads list k whole into block. False when the stream is missing or cannot be read.
-bool ReadWholeList(int k, std::vector<uint8_t>* block);
+bool ReadWholeList(const WorkDocfileState& work_docfile, int k, std::vector<uint8_t>* block);
 
 }  // namespace gp

@@ -42,12 +42,11 @@ std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
 
 class ExtractionTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::ResetProgramState(); }
   void TearDown() override {
-    ReleasePackageTables();
-    if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-    ReplayFolderJournal();
-    test::ResetProgramState();
+    ReleasePackageTables(context());
+    if (!context().work_docfile.path.empty()) RemoveWorkDocfile(context().work_docfile);
+    ReplayFolderJournal(context().journal);
+    ui_.Renew();
   }
 
   builder::PackageDescription Sample(PackageLayout layout, PayloadForm form) {
@@ -74,17 +73,17 @@ class ExtractionTest : public ::testing::Test {
   // Loads the header the way the program does for the layout, then extracts.
   bool LoadAndExtract(const std::string& package, PackageLayout layout) {
     if (layout == PackageLayout::kDataFile) {
-      if (!LoadPackageHeader(package.c_str())) return false;
-      return ExtractPayload(package.c_str());
+      if (!LoadPackageHeader(context(), package.c_str())) return false;
+      return ExtractPayload(context(), package.c_str());
     }
-    AllocateTextBuffers();
-    OpenFolderJournal();
-    if (!ReadPackageHeader(package.c_str(), false)) return false;
-    return ExtractPayloadFrom(nullptr, package.c_str());
+    AllocateTextBuffers(context().package);
+    OpenFolderJournal(context().journal);
+    if (!ReadPackageHeader(context(), package.c_str(), false)) return false;
+    return ExtractPayloadFrom(context(), nullptr, package.c_str());
   }
 
   std::vector<uint8_t> ReadStream(const char* path) {
-    DocfileAccess* access = WorkDocfile().access;
+    DocfileAccess* access = context().work_docfile.access;
     EXPECT_NE(access, nullptr);
     if (!access) return {};
     const int32_t size = access->StreamSize(path);
@@ -100,16 +99,18 @@ class ExtractionTest : public ::testing::Test {
   // Files in the temporary folder other than the folder journal.
   std::vector<std::string> TempFilesBesidesJournal() {
     std::vector<std::string> files = temp_.Files();
-    std::string journal_name = FolderJournal().name;
+    std::string journal_name = context().journal.name;
     const size_t slash = journal_name.rfind('\\');
     if (slash != std::string::npos) journal_name = journal_name.substr(slash + 1);
     files.erase(std::remove(files.begin(), files.end(), journal_name), files.end());
     return files;
   }
 
+  RunContext& context() { return ui_.context(); }
+
   test::TempFolderScope temp_;
   test::TempDir dir_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
   std::vector<uint8_t> big_ = Pattern(70000, 7);
 };
 
@@ -129,7 +130,7 @@ TEST_F(ExtractionTest, EveryLayoutAndPayloadFormRoundTrips) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "layout " << static_cast<int>(c.layout) << " form "
                                     << static_cast<int>(c.form) << " piece " << c.piece_size);
-    test::ResetProgramState();
+    ui_.Renew();
     ui_->Clear();
     builder::PackageDescription desc = Sample(c.layout, c.form);
     if (c.piece_size) desc.payload_options.piece_size = c.piece_size;
@@ -138,14 +139,14 @@ TEST_F(ExtractionTest, EveryLayoutAndPayloadFormRoundTrips) {
     ASSERT_TRUE(LoadAndExtract(package, c.layout));
     EXPECT_TRUE(ui_->messages().empty());
     EXPECT_EQ(ReadStream("1\\_\\big.bin"), big_);
-    EXPECT_EQ(test::Utf8(Package().Text(kSlotMessageCaption)), "新しい表題");
-    EXPECT_EQ(test::Utf8(Package().Text(kSlotCompletionText)), "正常終了");
+    EXPECT_EQ(test::Utf8(context().package.Text(kSlotMessageCaption)), "新しい表題");
+    EXPECT_EQ(test::Utf8(context().package.Text(kSlotCompletionText)), "正常終了");
     const bool in_place =
         c.layout == PackageLayout::kDataFile && c.form == PayloadForm::kUncompressed;
-    EXPECT_EQ(WorkDocfile().path.empty(), in_place);
-    ReleasePackageTables();
-    if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-    ReplayFolderJournal();
+    EXPECT_EQ(context().work_docfile.path.empty(), in_place);
+    ReleasePackageTables(context());
+    if (!context().work_docfile.path.empty()) RemoveWorkDocfile(context().work_docfile);
+    ReplayFolderJournal(context().journal);
     EXPECT_TRUE(temp_.Files().empty()) << "every temporary file is gone at exit";
     EXPECT_EQ(test::ReadBytes(dir_ / "package.bin"), before) << "the package is never changed";
   }
@@ -179,13 +180,13 @@ TEST_F(ExtractionTest, RootFoldersAndStatusText) {
   ASSERT_TRUE(LoadAndExtract(package, PackageLayout::kDataFile));
   char current[260];
   ASSERT_GT(platform::CurrentFolder(current, sizeof(current)), 0u);
-  EXPECT_STREQ(Package().destination_folder.get(), current);
+  EXPECT_STREQ(context().package.destination_folder.get(), current);
   char windows[260];
   ASSERT_GT(platform::WindowsFolder(windows, sizeof(windows)), 0u);
-  EXPECT_STREQ(Package().windows_folder.get(), windows);
+  EXPECT_STREQ(context().package.windows_folder.get(), windows);
   char system[260];
   ASSERT_GT(platform::SystemFolder(system, sizeof(system)), 0u);
-  EXPECT_STREQ(Package().system_folder.get(), system);
+  EXPECT_STREQ(context().package.system_folder.get(), system);
   bool shown = false;
   for (const auto& t : ui_->window_texts()) {
     shown |= t.template_id == ui::kDialogStatus && t.control_id == ui::kStatusText &&
@@ -198,27 +199,27 @@ TEST_F(ExtractionTest, RootFoldersAndStatusText) {
 TEST_F(ExtractionTest, OptionsTextsWithAndWithoutNulAndAtTheLimits) {
   for (bool with_nul : {false, true}) {
     SCOPED_TRACE(with_nul);
-    test::ResetProgramState();
+    ui_.Renew();
     builder::PackageDescription desc = Sample(PackageLayout::kDataFile, PayloadForm::kUncompressed);
     desc.options.with_nul = with_nul;
     desc.options.failure = "";
     desc.options.up_to_date = std::string(with_nul ? 254 : 255, 'u');
     ASSERT_TRUE(LoadAndExtract(Write(desc, "o.dat"), PackageLayout::kDataFile));
-    EXPECT_STREQ(Package().Text(kSlotFailureText), "");
-    EXPECT_EQ(std::string(Package().Text(kSlotUpToDateText)), desc.options.up_to_date);
-    EXPECT_EQ(Package().Text(kSlotUpToDateText)[255], '\0');
-    EXPECT_EQ(test::Utf8(Package().Text(kSlotMissingFileText)), "元ファイルがありません。");
-    ReleasePackageTables();
-    ReplayFolderJournal();
+    EXPECT_STREQ(context().package.Text(kSlotFailureText), "");
+    EXPECT_EQ(std::string(context().package.Text(kSlotUpToDateText)), desc.options.up_to_date);
+    EXPECT_EQ(context().package.Text(kSlotUpToDateText)[255], '\0');
+    EXPECT_EQ(test::Utf8(context().package.Text(kSlotMissingFileText)), "元ファイルがありません。");
+    ReleasePackageTables(context());
+    ReplayFolderJournal(context().journal);
   }
 }
 
 TEST_F(ExtractionTest, MissingProgramFileCannotBeExtracted) {
-  AllocateTextBuffers();
-  EXPECT_FALSE(ExtractPayloadFrom(nullptr, dir_.Program("gone.exe").c_str()));
+  AllocateTextBuffers(context().package);
+  EXPECT_FALSE(ExtractPayloadFrom(context(), nullptr, dir_.Program("gone.exe").c_str()));
   ASSERT_EQ(ui_.Transcript().size(), 1u);
   EXPECT_EQ(ui_.Transcript()[0], "解凍エラー!: 自動解凍を実行できません。");
-  EXPECT_TRUE(WorkDocfile().path.empty());
+  EXPECT_TRUE(context().work_docfile.path.empty());
   EXPECT_TRUE(temp_.Files().empty()) << "nothing new";
 }
 
@@ -233,8 +234,8 @@ TEST_F(ExtractionTest, ZeroBytePayloadIsNotAPackage) {
   EXPECT_FALSE(LoadAndExtract(dir_.Program("empty.exe"), PackageLayout::kExecutable));
   ASSERT_EQ(ui_.Transcript().size(), 1u);
   EXPECT_EQ(ui_.Transcript()[0], kNotProduct);
-  EXPECT_FALSE(WorkDocfile().path.empty()) << "the empty copy stays until exit";
-  EXPECT_EQ(WorkDocfile().access, nullptr);
+  EXPECT_FALSE(context().work_docfile.path.empty()) << "the empty copy stays until exit";
+  EXPECT_EQ(context().work_docfile.access, nullptr);
 }
 
 TEST_F(ExtractionTest, PayloadLengthBeyondTheFileIsRefused) {
@@ -255,8 +256,8 @@ TEST_F(ExtractionTest, CorruptCompressedDataFileLeavesItUnchanged) {
   // Inside the first piece's code stream: the decoder meets a code it cannot have.
   for (size_t i = 60; i < 90; ++i) bytes[i] = 0xFF;
   test::WriteBytes(dir_ / "p.dat", bytes);
-  ASSERT_TRUE(LoadPackageHeader(package.c_str()));
-  EXPECT_FALSE(ExtractPayload(package.c_str()));
+  ASSERT_TRUE(LoadPackageHeader(context(), package.c_str()));
+  EXPECT_FALSE(ExtractPayload(context(), package.c_str()));
   ASSERT_EQ(ui_.Transcript().size(), 1u);
   EXPECT_EQ(ui_.Transcript()[0], kNotProduct);
   EXPECT_EQ(test::ReadBytes(dir_ / "p.dat"), bytes);
@@ -276,7 +277,7 @@ TEST_F(ExtractionTest, PayloadThatIsNoCompoundFileIsRefused) {
   EXPECT_FALSE(LoadAndExtract(dir_.Program("junk.exe"), PackageLayout::kExecutable));
   ASSERT_EQ(ui_.Transcript().size(), 1u);
   EXPECT_EQ(ui_.Transcript()[0], kNotProduct);
-  EXPECT_EQ(WorkDocfile().access, nullptr) << "the access object is destroyed";
+  EXPECT_EQ(context().work_docfile.access, nullptr) << "the access object is destroyed";
 }
 
 TEST_F(ExtractionTest, DocfileWithoutOptionsStreamIsNotAPackage) {
@@ -297,7 +298,7 @@ TEST_F(ExtractionTest, DocfileWithoutOptionsStreamIsNotAPackage) {
   EXPECT_FALSE(LoadAndExtract(dir_.Program("noopt.dat"), PackageLayout::kDataFile));
   ASSERT_EQ(ui_.Transcript().size(), 1u);
   EXPECT_EQ(ui_.Transcript()[0], kNotProduct);
-  EXPECT_EQ(WorkDocfile().access, nullptr);
+  EXPECT_EQ(context().work_docfile.access, nullptr);
   EXPECT_TRUE(fs::exists(dir_ / "noopt.dat")) << "a package data file is never deleted";
 }
 

@@ -33,14 +33,13 @@ TEST(HeaderCorpus, SeedsLoad) {
     const auto file = dir / ("seed" + std::to_string(i));
     if (!std::filesystem::exists(file)) test::WriteBytes(file, bytes);
     EXPECT_EQ(test::ReadBytes(file), bytes) << file;
-    test::ResetProgramState();
-    ASSERT_TRUE(AllocateTextBuffers());
-    Package().header_block.reset(new uint8_t[bytes.size()]);
-    std::copy(bytes.begin(), bytes.end(), Package().header_block.get());
-    Package().header_length = static_cast<uint32_t>(bytes.size());
-    EXPECT_EQ(ParseHeaderBlock(), HeaderStatus::kOk);
+    PackageTables package;
+    ASSERT_TRUE(AllocateTextBuffers(package));
+    package.header_block.reset(new uint8_t[bytes.size()]);
+    std::copy(bytes.begin(), bytes.end(), package.header_block.get());
+    package.header_length = static_cast<uint32_t>(bytes.size());
+    EXPECT_EQ(ParseHeaderBlock(package), HeaderStatus::kOk);
   }
-  test::ResetProgramState();
 }
 
 }  // namespace

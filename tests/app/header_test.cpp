@@ -101,10 +101,9 @@ TEST(HeaderWriter, CheckRefusesWhatTheFormatCannotHold) {
 
 class LoaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::ResetProgramState(); }
   void TearDown() override {
-    ReplayFolderJournal();
-    test::ResetProgramState();
+    ReplayFolderJournal(context().journal);
+    ui_.Renew();
   }
 
   // Writes a package data file: payload bytes, header, 17-byte trailer.
@@ -118,11 +117,13 @@ class LoaderTest : public ::testing::Test {
     return dir_.Program("package.dat");
   }
 
-  bool LoadNamed(const std::string& path) { return LoadPackageHeader(path.c_str()); }
+  bool LoadNamed(const std::string& path) { return LoadPackageHeader(context(), path.c_str()); }
+
+  RunContext& context() { return ui_.context(); }
 
   test::TempFolderScope temp_;
   test::TempDir dir_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
 };
 
 TEST_F(LoaderTest, ExecutableLayoutLoadsTheWorkedExample) {
@@ -134,9 +135,9 @@ TEST_F(LoaderTest, ExecutableLayoutLoadsTheWorkedExample) {
   file.insert(file.end(), trailer.begin(), trailer.end());
   test::WriteBytes(dir_ / "package.exe", file);
 
-  ASSERT_TRUE(AllocateTextBuffers());
-  ASSERT_TRUE(ReadPackageHeader(dir_.Program("package.exe").c_str(), /*named=*/false));
-  const PackageTables& p = Package();
+  ASSERT_TRUE(AllocateTextBuffers(context().package));
+  ASSERT_TRUE(ReadPackageHeader(context(), dir_.Program("package.exe").c_str(), /*named=*/false));
+  const PackageTables& p = context().package;
   EXPECT_EQ(p.header_length, 193u);
   EXPECT_EQ(p.generation_count, 2);
   EXPECT_EQ(p.group_count, 0);
@@ -164,7 +165,7 @@ TEST_F(LoaderTest, DataFileLayoutLoadsFlagsTextsAndGroupTable) {
   desc.generations[0].groups = {{"data", Cp932("データ"), "C:\\Data"}};
   desc.generations[1].groups = {{"data", "", "D:\\Data2"}, {"", "", ""}, {"Help", "c", "C:\\H"}};
   ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
-  PackageTables& p = Package();
+  PackageTables& p = context().package;
   EXPECT_TRUE(p.FileRemoval());
   EXPECT_FALSE(p.Backup());
   EXPECT_FALSE(p.FolderChoice());
@@ -189,9 +190,9 @@ TEST_F(LoaderTest, DataFileLayoutLoadsFlagsTextsAndGroupTable) {
   EXPECT_STREQ(p.Cell(1, 1)->folder, "");
   EXPECT_STREQ(p.Cell(1, 2)->name, "Help");
   EXPECT_EQ(p.Cell(2, 0), nullptr);  // outside the table
-  ReleaseGenerationTables();
+  ReleaseGenerationTables(context().package);
   EXPECT_EQ(p.groups, nullptr);
-  ReleaseGenerationTables();  // a second release releases nothing twice
+  ReleaseGenerationTables(context().package);  // a second release releases nothing twice
 }
 
 TEST_F(LoaderTest, TextsOf255BytesFillTheirSlotsExactly) {
@@ -200,21 +201,21 @@ TEST_F(LoaderTest, TextsOf255BytesFillTheirSlotsExactly) {
   desc.caption = std::string(254, 'x') + "z";
   desc.default_folder = std::string(255, 'f');
   ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
-  const char* caption = Package().Text(kSlotMessageCaption);
+  const char* caption = context().package.Text(kSlotMessageCaption);
   EXPECT_EQ(caption[254], 'z');
   EXPECT_EQ(caption[255], '\0');
-  EXPECT_EQ(std::string(Package().Text(kSlotProjectComment)), desc.comment);
-  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), desc.default_folder);
+  EXPECT_EQ(std::string(context().package.Text(kSlotProjectComment)), desc.comment);
+  EXPECT_EQ(std::string(context().package.Text(kSlotDefaultFolder)), desc.default_folder);
 }
 
 TEST_F(LoaderTest, MissingFileAndWrongMagicShowTheirMessages) {
   EXPECT_FALSE(LoadNamed(dir_.Program("missing.dat")));
   std::vector<uint8_t> not_a_package(100, 'a');
   test::WriteBytes(dir_ / "plain.dat", not_a_package);
-  test::ResetProgramState();
+  ui_.Renew();
   EXPECT_FALSE(LoadNamed(dir_.Program("plain.dat")));
   test::WriteBytes(dir_ / "tiny.dat", {'S', 'D'});
-  test::ResetProgramState();
+  ui_.Renew();
   EXPECT_FALSE(LoadNamed(dir_.Program("tiny.dat")));
   const auto lines = ui_.Transcript();
   ASSERT_EQ(lines.size(), 3u);
@@ -281,14 +282,14 @@ TEST_F(LoaderTest, InconsistentHeadersAreRefused) {
     SCOPED_TRACE(m.what);
     std::vector<uint8_t> header = good;
     m.apply(header);
-    test::ResetProgramState();
+    ui_.Renew();
     ui_->Clear();
     EXPECT_FALSE(LoadNamed(WriteDataFile(header)));
     ASSERT_EQ(ui_.Transcript().size(), 1u);
     EXPECT_EQ(ui_.Transcript()[0], "解凍エラー!: 無効なデータファイルです。");
-    EXPECT_EQ(Package().generations, nullptr);
-    EXPECT_EQ(Package().groups, nullptr);
-    ReplayFolderJournal();
+    EXPECT_EQ(context().package.generations, nullptr);
+    EXPECT_EQ(context().package.groups, nullptr);
+    ReplayFolderJournal(context().journal);
   }
 }
 
@@ -318,14 +319,14 @@ TEST_F(LoaderTest, UnreadWordsAndLengthsAreIgnored) {
   const size_t record0 = LoadU32(header.data() + layout::kGenerationTableOffset);
   StoreU32(&header[record0 + layout::kRecordEntriesOffset], 0xDEADBEEF);
   EXPECT_TRUE(LoadNamed(WriteDataFile(header)));
-  EXPECT_EQ(std::string(Package().Text(kSlotDefaultFolder)), desc.default_folder);
+  EXPECT_EQ(std::string(context().package.Text(kSlotDefaultFolder)), desc.default_folder);
 }
 
 TEST_F(LoaderTest, NoGenerationsLoads) {
   HeaderDescription desc = TwoGenerationHeader();
   desc.generations.clear();
   ASSERT_TRUE(LoadNamed(WriteDataFile(builder::WriteHeader(desc))));
-  EXPECT_EQ(Package().generation_count, 0);
+  EXPECT_EQ(context().package.generation_count, 0);
 }
 
 }  // namespace

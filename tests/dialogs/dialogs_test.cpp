@@ -22,10 +22,9 @@ using ui::ScriptedDialog;
 
 class DialogsTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::ResetProgramState(); }
   void TearDown() override {
-    ReplayFolderJournal();
-    test::ResetProgramState();
+    ReplayFolderJournal(context().journal);
+    ui_.Renew();
   }
 
   // Loads a package data file with the given header (and no payload worth extracting).
@@ -36,7 +35,7 @@ class DialogsTest : public ::testing::Test {
     const auto trailer = format::DataFileTrailer(static_cast<uint32_t>(header.size()));
     file.insert(file.end(), trailer.begin(), trailer.end());
     test::WriteBytes(dir_ / "p.dat", file);
-    ASSERT_TRUE(LoadPackageHeader(dir_.Program("p.dat").c_str()));
+    ASSERT_TRUE(LoadPackageHeader(context(), dir_.Program("p.dat").c_str()));
   }
 
   static builder::HeaderDescription Sample() {
@@ -59,9 +58,11 @@ class DialogsTest : public ::testing::Test {
     (ui_->QueueDialogStep(steps), ...);
   }
 
+  RunContext& context() { return ui_.context(); }
+
   test::TempFolderScope temp_;
   test::TempDir dir_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
 };
 
 ui::ScriptedHost::DialogStep Check(std::function<void(ScriptedDialog&)> check) {
@@ -86,7 +87,7 @@ ui::ScriptedHost::DialogStep Select(int id, int index) {
 TEST_F(DialogsTest, MainDialogShowsCaptionAndFolderAndHonoursTheFolderChoice) {
   for (uint32_t choice : {1u, 0u}) {
     SCOPED_TRACE(choice);
-    test::ResetProgramState();
+    ui_.Renew();
     builder::HeaderDescription desc = Sample();
     desc.folder_choice = choice;
     desc.default_folder = choice ? "C:\\Default" : "";
@@ -101,11 +102,11 @@ TEST_F(DialogsTest, MainDialogShowsCaptionAndFolderAndHonoursTheFolderChoice) {
             EXPECT_EQ(d.GetItemText(kMainFolderEdit, 256), choice ? "C:\\Default" : current);
           }),
           Type(kMainFolderEdit, "C:\\Typed"), Command(ui::kIdCancel));
-    RunMainDialog();
+    RunMainDialog(context());
     EXPECT_EQ(ui_->modal_dialogs_shown(), choice ? 1 : 2);
-    EXPECT_EQ(Package().generations, nullptr) << "Cancel releases the tables";
+    EXPECT_EQ(context().package.generations, nullptr) << "Cancel releases the tables";
     EXPECT_TRUE(ui_->messages().empty()) << "nothing runs";
-    ReplayFolderJournal();
+    ReplayFolderJournal(context().journal);
   }
 }
 
@@ -119,7 +120,7 @@ TEST_F(DialogsTest, BrowseTakesTheChosenFolderAndCancelledChooserKeepsIt) {
         Command(kMainBrowse), Command(kMainBrowse),
         Check([](ScriptedDialog& d) { EXPECT_EQ(d.GetItemText(kMainFolderEdit, 256), "C:\\Chosen"); }),
         Command(ui::kIdCancel));
-  RunMainDialog();
+  RunMainDialog(context());
 }
 
 TEST_F(DialogsTest, PropertiesRefillGroupsPerGenerationAndKeepTypedFolders) {
@@ -156,19 +157,19 @@ TEST_F(DialogsTest, PropertiesRefillGroupsPerGenerationAndKeepTypedFolders) {
         Command(ui::kIdOk),
         // Back in the main dialog: its edit is unchanged.
         Check([](ScriptedDialog& d) { EXPECT_EQ(d.template_id(), ui::kDialogMain); }),
-        [](ScriptedDialog& d, DialogProcedure& p) {
+        [this](ScriptedDialog& d, DialogProcedure& p) {
           // OK stored both edits of generation 0, nothing else.
-          EXPECT_STREQ(Package().Cell(0, 0)->folder, "D:\\NewData");
-          EXPECT_STREQ(Package().Cell(0, 1)->folder, "D:\\NewHelp");
-          EXPECT_STREQ(Package().Cell(2, 0)->folder, "C:\\Data2");
+          EXPECT_STREQ(context().package.Cell(0, 0)->folder, "D:\\NewData");
+          EXPECT_STREQ(context().package.Cell(0, 1)->folder, "D:\\NewHelp");
+          EXPECT_STREQ(context().package.Cell(2, 0)->folder, "C:\\Data2");
           p.OnCommand(d, kMainProperties);  // again, this time cancelled
         },
         Type(kPropFolderEdit, "E:\\Discarded"), Command(ui::kIdCancel),
-        [](ScriptedDialog& d, DialogProcedure& p) {
-          EXPECT_STREQ(Package().Cell(0, 0)->folder, "D:\\NewData") << "Cancel discards";
+        [this](ScriptedDialog& d, DialogProcedure& p) {
+          EXPECT_STREQ(context().package.Cell(0, 0)->folder, "D:\\NewData") << "Cancel discards";
           p.OnCommand(d, ui::kIdCancel);
         });
-  RunMainDialog();
+  RunMainDialog(context());
   EXPECT_EQ(ui_->modal_dialogs_shown(), 3);
 }
 
@@ -183,7 +184,7 @@ TEST_F(DialogsTest, PackageWithoutGroupsDisablesTheGroupControls) {
           EXPECT_FALSE(d.IsItemEnabled(kPropBrowse));
         }),
         Command(ui::kIdOk), Command(ui::kIdCancel));
-  RunMainDialog();
+  RunMainDialog(context());
 }
 
 }  // namespace

@@ -55,15 +55,15 @@ const Entry* FindEntry(const std::vector<Entry>& list, const std::string& name) 
 
 RunResult RunPackage(const fs::path& package, const fs::path& destination,
                      const std::map<std::string, fs::path>& groups) {
-  ResetProgramState();
-  ScriptedUi ui;
+  ScriptedRun ui;
   TempFolderScope temp;
   RunResult result;
   const std::string program = ProgramPath(package);
-  if (!LoadPackageHeader(program.c_str()) || !ExtractPayload(program.c_str())) {
+  RunContext& context = ui.context();
+  if (!LoadPackageHeader(context, program.c_str()) || !ExtractPayload(context, program.c_str())) {
     ADD_FAILURE() << "the package does not load";
   } else {
-    PackageTables& p = Package();
+    PackageTables& p = context.package;
     const std::string dest = ProgramPath(destination);
     std::snprintf(p.destination_folder.get(), 260, "%s", dest.c_str());
     for (int g = 0; g < p.generation_count; ++g) {
@@ -74,14 +74,13 @@ RunResult RunPackage(const fs::path& package, const fs::path& destination,
         if (it != groups.end()) std::snprintf(cell->folder, 260, "%s", ProgramPath(it->second).c_str());
       }
     }
-    RunUpdate(nullptr);
-    result.outcome = Run().outcome;
+    RunUpdate(context, nullptr);
+    result.outcome = context.run.outcome;
   }
   result.transcript = ui.Transcript();
-  ReleasePackageTables();
-  if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-  ReplayFolderJournal();
-  ResetProgramState();
+  ReleasePackageTables(context);
+  if (!context.work_docfile.path.empty()) RemoveWorkDocfile(context.work_docfile);
+  ReplayFolderJournal(context.journal);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,12 @@ namespace {
 constexpr uint32_t kWaitMs = 60000;
 
 uint32_t Self() { return GetCurrentProcessId(); }
+
+// The platform's default host, made once for the suite as the program's entry makes it.
+Host& DefaultHost() {
+  static const std::unique_ptr<Host> host = NewDefaultHost();
+  return *host;
+}
 
 // What the driving thread saw, checked on the test's thread afterwards.
 struct Seen {

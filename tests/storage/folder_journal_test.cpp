@@ -20,46 +20,46 @@ namespace fs = std::filesystem;
 class FolderJournalTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ResetProgramState();
-    OpenFolderJournal();
-    ASSERT_FALSE(FolderJournal().name.empty());
-    ASSERT_TRUE(FolderJournal().file.IsOpen());
+    OpenFolderJournal(journal_);
+    ASSERT_FALSE(journal_.name.empty());
+    ASSERT_TRUE(journal_.file.IsOpen());
   }
-  void TearDown() override { test::ResetProgramState(); }
+  void TearDown() override { journal_.Reset(); }
 
   void MakeTree(const std::string& relative) { fs::create_directories(root_ / relative); }
 
   test::TempFolderScope temp_;
   test::TempDir root_;
+  FolderJournalState journal_;
 };
 
 TEST_F(FolderJournalTest, ReplayRemovesCreatedFoldersThatStayedEmpty) {
   MakeTree("A/B/E");
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal("B\\E");
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, "B\\E");
+  ReplayFolderJournal(journal_);
   EXPECT_TRUE(fs::exists(root_ / "A"));
   EXPECT_FALSE(fs::exists(root_ / "A/B"));
-  EXPECT_TRUE(FolderJournal().name.empty());
+  EXPECT_TRUE(journal_.name.empty());
   EXPECT_TRUE(temp_.Files().empty()) << "the journal file is deleted";
 }
 
 TEST_F(FolderJournalTest, AFileKeepsItsFolders) {
   MakeTree("A/B/E");
   test::WriteBytes(root_ / "A/B/E/kept.txt", {'k'});
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal("B\\E");
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, "B\\E");
+  ReplayFolderJournal(journal_);
   EXPECT_TRUE(fs::exists(root_ / "A/B/E/kept.txt"));
 }
 
 TEST_F(FolderJournalTest, SecondPairWhoseBaseIsGoneIsSkipped) {
   MakeTree("A/B/E");
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal("B");
-  AppendFolderJournal(root_.Program("A/B").c_str());
-  AppendFolderJournal("E");
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, "B");
+  AppendFolderJournal(journal_, root_.Program("A/B").c_str());
+  AppendFolderJournal(journal_, "E");
+  ReplayFolderJournal(journal_);
   EXPECT_TRUE(fs::exists(root_ / "A"));
   EXPECT_FALSE(fs::exists(root_ / "A/B"));
   EXPECT_TRUE(temp_.Files().empty());
@@ -70,11 +70,11 @@ TEST_F(FolderJournalTest, ImplausibleRecordEndsReplayAndJournalIsStillDeleted) {
   uint8_t bad[4];
   StoreU32(bad, 260);
   uint32_t done = 0;
-  ASSERT_TRUE(FolderJournal().file.Write(bad, 4, &done));
+  ASSERT_TRUE(journal_.file.Write(bad, 4, &done));
   // A well-formed pair after the bad record is never reached.
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal("B");
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, "B");
+  ReplayFolderJournal(journal_);
   EXPECT_TRUE(fs::exists(root_ / "A/B"));
   EXPECT_TRUE(temp_.Files().empty());
 }
@@ -83,9 +83,9 @@ TEST_F(FolderJournalTest, ReplayRestoresTheCurrentDirectory) {
   MakeTree("A/B");
   char before[260];
   ASSERT_GT(platform::CurrentFolder(before, sizeof(before)), 0u);
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal("B");
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, "B");
+  ReplayFolderJournal(journal_);
   char after[260];
   ASSERT_GT(platform::CurrentFolder(after, sizeof(after)), 0u);
   EXPECT_STREQ(before, after);
@@ -94,9 +94,9 @@ TEST_F(FolderJournalTest, ReplayRestoresTheCurrentDirectory) {
 TEST_F(FolderJournalTest, DoubleByteNamesWithBackslashTrailBytesAreOneFolder) {
   // 表 is 0x95 0x5C in code page 932: its second byte is a backslash.
   MakeTree("A/表示/子");
-  AppendFolderJournal(root_.Program("A").c_str());
-  AppendFolderJournal(test::Cp932("表示\\子").c_str());
-  ReplayFolderJournal();
+  AppendFolderJournal(journal_, root_.Program("A").c_str());
+  AppendFolderJournal(journal_, test::Cp932("表示\\子").c_str());
+  ReplayFolderJournal(journal_);
   EXPECT_FALSE(fs::exists(root_ / "A/表示"));
   EXPECT_TRUE(fs::exists(root_ / "A"));
 }

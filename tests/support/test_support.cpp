@@ -8,12 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/program.h"
 #include "platform/platform.h"
-#include "storage/folder_journal.h"
-#include "storage/work_docfile.h"
-#include "update/package_tables.h"
-#include "update/run_state.h"
 
 namespace gp::test {
 
@@ -105,10 +100,15 @@ std::vector<std::string> TempFolderScope::Files() const {
   return names;
 }
 
-ScriptedUi::ScriptedUi() { ui::SetHost(&host_); }
-ScriptedUi::~ScriptedUi() { ui::SetHost(nullptr); }
+ScriptedRun::ScriptedRun() : context_(std::make_unique<RunContext>(host_)) {}
+ScriptedRun::~ScriptedRun() = default;
 
-std::vector<std::string> ScriptedUi::Transcript() const {
+void ScriptedRun::Renew() {
+  context_.reset();
+  context_ = std::make_unique<RunContext>(host_);
+}
+
+std::vector<std::string> ScriptedRun::Transcript() const {
   std::vector<std::string> lines;
   for (const auto& m : host_.messages()) lines.push_back(Utf8(m.caption) + ": " + Utf8(m.text));
   return lines;
@@ -168,14 +168,6 @@ bool ReadOnlyEnforced() {
   probe.Close();
   platform::WriteAttributes(path.c_str(), platform::kAttrNormal);
   return !writable;
-}
-
-void ResetProgramState() {
-  WorkDocfile().Reset();
-  FolderJournal().Reset();
-  Package().Reset();
-  Run().Reset();
-  Program().Reset();
 }
 
 }  // namespace gp::test

@@ -1,15 +1,17 @@
-// Helpers shared by the test suites: fresh folders, program paths, the scripted host, and the
-// reset of the program's process-wide state.
+// Helpers shared by the test suites: fresh folders, program paths, and a run context over the
+// scripted host.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "ui/scripted_host.h"
+#include "update/run_context.h"
 
 namespace gp::test {
 
@@ -47,18 +49,26 @@ class TempFolderScope {
   bool had_[3] = {};
 };
 
-// Installs a scripted host for the object's lifetime.
-class ScriptedUi {
+// A scripted host and a run context over it, as one update run of the tests.
+class ScriptedRun {
  public:
-  ScriptedUi();
-  ~ScriptedUi();
+  ScriptedRun();
+  ~ScriptedRun();
+  ScriptedRun(const ScriptedRun&) = delete;
+  ScriptedRun& operator=(const ScriptedRun&) = delete;
+
   ui::ScriptedHost& host() { return host_; }
   ui::ScriptedHost* operator->() { return &host_; }
+  RunContext& context() { return *context_; }
+  // Starts over with a fresh context (the current one is released first); the host, and what
+  // it recorded, stay.
+  void Renew();
   // The recorded messages as "caption: text" in UTF-8.
   std::vector<std::string> Transcript() const;
 
  private:
   ui::ScriptedHost host_;
+  std::unique_ptr<RunContext> context_;
 };
 
 std::filesystem::path PathFromUtf8(const std::string& utf8);
@@ -89,8 +99,5 @@ bool ReadOnlyEnforced();
 // that its generator makes; with GP_WRITE_FUZZ_SEEDS set the files are written first.
 void CheckOrWriteFuzzSeeds(const std::map<std::string, std::vector<uint8_t>>& seeds,
                            const char* target);
-
-// Resets every process-wide table, flag and buffer of the program.
-void ResetProgramState();
 
 }  // namespace gp::test

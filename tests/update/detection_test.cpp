@@ -31,16 +31,16 @@ std::vector<uint8_t> Content(const std::string& name, int g) {
 
 class DetectionTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::ResetProgramState(); }
-  void TearDown() override { test::ResetProgramState(); }
+  void TearDown() override { run_.Renew(); }
 
   void Install(int generations, uint32_t file_removal = 0) {
-    test::InstallPackage(test::MakeHeader(generations, 1, file_removal), dest_.Program());
+    test::InstallPackage(context().package, test::MakeHeader(generations, 1, file_removal),
+                         dest_.Program());
   }
   void Lists(const std::map<int, std::vector<uint8_t>>& lists,
              std::map<std::string, std::vector<uint8_t>> extra = {}) {
     for (const auto& [k, bytes] : lists) extra[std::to_string(k) + "\\list.dat"] = bytes;
-    test::InstallWorkDocfile(work_, extra);
+    test::InstallWorkDocfile(context().work_docfile, work_, extra);
   }
   // Puts the files of generation g on disk (and removes others).
   void Disk(int g, const std::vector<std::string>& names) {
@@ -57,6 +57,9 @@ class DetectionTest : public ::testing::Test {
     return builder::WriteList(entries);
   }
 
+  RunContext& context() { return run_.context(); }
+
+  test::ScriptedRun run_;
   test::TempDir dest_;
   test::TempDir work_;
 };
@@ -67,29 +70,29 @@ TEST_F(DetectionTest, ThreeGenerationsAreTellApartByTheirFiles) {
   Lists({{1, ChangeList(1, files)}, {2, ChangeList(2, files)}});
 
   Disk(0, files);
-  EXPECT_FALSE(IsLatestInstalled());
-  EXPECT_TRUE(MatchesGeneration(1));
-  EXPECT_FALSE(MatchesGeneration(2));
-  EXPECT_EQ(FindInstalledGeneration(), 1);
+  EXPECT_FALSE(IsLatestInstalled(context()));
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
+  EXPECT_FALSE(MatchesGeneration(context(), 2));
+  EXPECT_EQ(FindInstalledGeneration(context()), 1);
 
   Disk(1, files);
-  EXPECT_FALSE(IsLatestInstalled());
-  EXPECT_FALSE(MatchesGeneration(1));
-  EXPECT_EQ(FindInstalledGeneration(), 2);
+  EXPECT_FALSE(IsLatestInstalled(context()));
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
+  EXPECT_EQ(FindInstalledGeneration(context()), 2);
 
   Disk(2, files);
-  EXPECT_TRUE(IsLatestInstalled());
+  EXPECT_TRUE(IsLatestInstalled(context()));
 
   // One file of generation 1, one of generation 0: no generation matches.
   Disk(0, files);
   test::WriteBytes(dest_ / "DATA.BIN", Content("DATA.BIN", 1));
-  EXPECT_FALSE(IsLatestInstalled());
-  EXPECT_EQ(FindInstalledGeneration(), 0);
+  EXPECT_FALSE(IsLatestInstalled(context()));
+  EXPECT_EQ(FindInstalledGeneration(context()), 0);
 
   // A missing file fails its check too.
   Disk(1, {"MAIN.EXE"});
-  EXPECT_EQ(FindInstalledGeneration(), 0);
-  EXPECT_FALSE(WorkDocfile().access->has_stream()) << "every list is closed again";
+  EXPECT_EQ(FindInstalledGeneration(context()), 0);
+  EXPECT_FALSE(context().work_docfile.access->has_stream()) << "every list is closed again";
 }
 
 TEST_F(DetectionTest, TheOldestMatchingListWins) {
@@ -99,17 +102,17 @@ TEST_F(DetectionTest, TheOldestMatchingListWins) {
   const std::vector<uint8_t> adds = builder::WriteList({{0, 77, "", "1\\_\\n.dat", "", "NEW.TXT"}});
   Lists({{1, adds}, {2, ChangeList(2, {"MAIN.EXE"})}});
   Disk(1, {"MAIN.EXE"});
-  EXPECT_TRUE(MatchesGeneration(2));
-  EXPECT_EQ(FindInstalledGeneration(), 1);
+  EXPECT_TRUE(MatchesGeneration(context(), 2));
+  EXPECT_EQ(FindInstalledGeneration(context()), 1);
 }
 
 TEST_F(DetectionTest, AnEmptyListMatchesAnyInstallation) {
   Install(2);
   Lists({{1, builder::WriteList({})}});
   Disk(0, {});
-  EXPECT_TRUE(IsLatestInstalled());
-  EXPECT_TRUE(MatchesGeneration(1));
-  EXPECT_EQ(FindInstalledGeneration(), 1);
+  EXPECT_TRUE(IsLatestInstalled(context()));
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
+  EXPECT_EQ(FindInstalledGeneration(context()), 1);
 }
 
 TEST_F(DetectionTest, AdditionsAreNotLookedAtOnTheOldSideButOnTheNewSide) {
@@ -117,10 +120,10 @@ TEST_F(DetectionTest, AdditionsAreNotLookedAtOnTheOldSideButOnTheNewSide) {
   Lists({{1, builder::WriteList({{0, Crc(Content("A", 1)), "", "1\\_\\a", "", "A"},
                                  {0, Crc(Content("B", 1)), "", "1\\_\\b", "", "B"}})}});
   Disk(0, {});
-  EXPECT_TRUE(MatchesGeneration(1));
-  EXPECT_FALSE(IsLatestInstalled());
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
+  EXPECT_FALSE(IsLatestInstalled(context()));
   Disk(1, {"A", "B"});
-  EXPECT_TRUE(IsLatestInstalled());
+  EXPECT_TRUE(IsLatestInstalled(context()));
 }
 
 TEST_F(DetectionTest, RemovalsCountOnlyWhenThePackageRemovesFiles) {
@@ -132,13 +135,13 @@ TEST_F(DetectionTest, RemovalsCountOnlyWhenThePackageRemovesFiles) {
     Lists({{1, list}});
     Disk(0, {});
     // Only a flag of exactly 1 makes the removal entry take part.
-    EXPECT_EQ(MatchesGeneration(1), flag != 1);
+    EXPECT_EQ(MatchesGeneration(context(), 1), flag != 1);
     Disk(0, {"OLD.DLL"});
-    EXPECT_TRUE(MatchesGeneration(1));
+    EXPECT_TRUE(MatchesGeneration(context(), 1));
     test::WriteBytes(dest_ / "OLD.DLL", Bytes("something else"));
-    EXPECT_EQ(MatchesGeneration(1), flag != 1);
+    EXPECT_EQ(MatchesGeneration(context(), 1), flag != 1);
     // The new side has no file to look at.
-    EXPECT_TRUE(IsLatestInstalled());
+    EXPECT_TRUE(IsLatestInstalled(context()));
   }
 }
 
@@ -149,14 +152,14 @@ TEST_F(DetectionTest, OldAndNewSidesUseTheirOwnGenerationsGroupFolders) {
   desc.group_count = 1;
   desc.generations[0].groups = {{"Shared", "", old_place.Program()}};
   desc.generations[1].groups = {{"shared", "", new_place.Program()}};
-  test::InstallPackage(desc, dest_.Program());
+  test::InstallPackage(context().package, desc, dest_.Program());
   Lists({{1, builder::WriteList({{Crc(Content("S", 0)), Crc(Content("S", 1)), "1\\SHARED\\s",
                                   "1\\SHARED\\s", "S", "S"}})}});
   test::WriteBytes(old_place / "S", Content("S", 0));
-  EXPECT_TRUE(MatchesGeneration(1));
-  EXPECT_FALSE(IsLatestInstalled());
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
+  EXPECT_FALSE(IsLatestInstalled(context()));
   test::WriteBytes(new_place / "S", Content("S", 1));
-  EXPECT_TRUE(IsLatestInstalled());
+  EXPECT_TRUE(IsLatestInstalled(context()));
 }
 
 TEST_F(DetectionTest, ListsThatCannotBeReadFailTheCheck) {
@@ -165,32 +168,32 @@ TEST_F(DetectionTest, ListsThatCannotBeReadFailTheCheck) {
   Disk(0, {"MAIN.EXE"});
   // No list at all.
   Lists({}, {{"0\\DiffOption2.dat", {0}}});
-  EXPECT_FALSE(MatchesGeneration(1));
-  EXPECT_FALSE(IsLatestInstalled());
-  EXPECT_EQ(FindInstalledGeneration(), 0);
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
+  EXPECT_FALSE(IsLatestInstalled(context()));
+  EXPECT_EQ(FindInstalledGeneration(context()), 0);
   // Every cut of the list: the check fails instead of reading past the stream, except where
   // the cut leaves nothing to check.
   for (size_t size = 0; size < good.size(); ++size) {
     Lists({{1,
             std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(size))}});
-    EXPECT_FALSE(MatchesGeneration(1)) << size;
-    EXPECT_FALSE(WorkDocfile().access->has_stream());
+    EXPECT_FALSE(MatchesGeneration(context(), 1)) << size;
+    EXPECT_FALSE(context().work_docfile.access->has_stream());
   }
   Lists({{1, good}});
-  EXPECT_TRUE(MatchesGeneration(1));
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
   // A count larger than the entries.
   std::vector<uint8_t> counted = good;
   StoreU16(counted.data(), 2);
   Lists({{1, counted}});
-  EXPECT_FALSE(MatchesGeneration(1));
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
   // A negative count, read signed, stands for an empty list.
   StoreU16(counted.data(), 0x8000);
   Lists({{1, counted}});
-  EXPECT_TRUE(MatchesGeneration(1));
+  EXPECT_TRUE(MatchesGeneration(context(), 1));
   // No work docfile at all.
-  WorkDocfile().DestroyAccess();
-  EXPECT_FALSE(MatchesGeneration(1));
-  EXPECT_FALSE(IsLatestInstalled());
+  context().work_docfile.DestroyAccess();
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
+  EXPECT_FALSE(IsLatestInstalled(context()));
 }
 
 TEST_F(DetectionTest, SkippedStringsThatRunPastTheListFail) {
@@ -199,7 +202,7 @@ TEST_F(DetectionTest, SkippedStringsThatRunPastTheListFail) {
   std::vector<uint8_t> list = builder::WriteList({{0, 5, "", "1\\_\\a", "", "A"}});
   list[list.size() - 2] = 200;
   Lists({{1, list}});
-  EXPECT_FALSE(MatchesGeneration(1));
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
 }
 
 TEST_F(DetectionTest, EntriesWhosePathsLeaveTheirFolderFailTheCheck) {
@@ -210,25 +213,25 @@ TEST_F(DetectionTest, EntriesWhosePathsLeaveTheirFolderFailTheCheck) {
   for (const std::string& name :
        {std::string("..\\outside.txt"), std::string("sub\\..\\..\\outside.txt")}) {
     Lists({{1, builder::WriteList({{crc, crc, "1\\_\\x", "1\\_\\x", name, name}})}});
-    EXPECT_FALSE(MatchesGeneration(1)) << name;
-    EXPECT_FALSE(IsLatestInstalled()) << name;
+    EXPECT_FALSE(MatchesGeneration(context(), 1)) << name;
+    EXPECT_FALSE(IsLatestInstalled(context())) << name;
   }
   fs::remove(dest_.path().parent_path() / "outside.txt");
   // An unknown group and a data path without its token fail too.
   Disk(0, {"F"});
   for (const std::string& data : {std::string("1\\nogroup\\f"), std::string("1\\f")}) {
     Lists({{1, builder::WriteList({{Crc(Content("F", 0)), 9, data, data, "F", "F"}})}});
-    EXPECT_FALSE(MatchesGeneration(1)) << data;
+    EXPECT_FALSE(MatchesGeneration(context(), 1)) << data;
   }
 }
 
 TEST_F(DetectionTest, FewerThanTwoGenerationsHaveNoList) {
   Install(1);
   Lists({{1, builder::WriteList({})}});
-  EXPECT_EQ(FindInstalledGeneration(), 0);
-  EXPECT_FALSE(IsLatestInstalled());
-  EXPECT_FALSE(MatchesGeneration(0));
-  EXPECT_FALSE(MatchesGeneration(1));
+  EXPECT_EQ(FindInstalledGeneration(context()), 0);
+  EXPECT_FALSE(IsLatestInstalled(context()));
+  EXPECT_FALSE(MatchesGeneration(context(), 0));
+  EXPECT_FALSE(MatchesGeneration(context(), 1));
 }
 
 }  // namespace

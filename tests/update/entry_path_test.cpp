@@ -20,30 +20,28 @@ using test::Cp932;
 class EntryPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ResetProgramState();
     builder::HeaderDescription desc = test::MakeHeader(2);
     desc.group_count = 2;
     desc.generations[0].groups = {{"data", "", "D:\\Old\\Data"},
                                   {Cp932("Ｄａｔａ２"), "", "D:\\Old\\Data2"}};
     desc.generations[1].groups = {{"data", "", "E:\\New\\Data\\"}};
-    test::InstallPackage(desc, "C:\\Programs\\App");
-    test::SetRootFolder(Package().windows_folder.get(), "C:\\WINDOWS");
-    test::SetRootFolder(Package().system_folder.get(), "C:\\WINDOWS\\SYSTEM32");
+    test::InstallPackage(package_, desc, "C:\\Programs\\App");
+    test::SetRootFolder(package_.windows_folder.get(), "C:\\WINDOWS");
+    test::SetRootFolder(package_.system_folder.get(), "C:\\WINDOWS\\SYSTEM32");
   }
-  void TearDown() override { test::ResetProgramState(); }
-
   // The disk path for a data path and a name, or "<failed>" (then the buffer must be empty).
-  static std::string Resolve(int generation, const std::string& data_path,
-                             const std::string& name) {
+  std::string Resolve(int generation, const std::string& data_path, const std::string& name) {
     char buffer[kEntryPathBufferSize];
     std::memset(buffer, 'x', sizeof buffer);
     std::memcpy(buffer, data_path.c_str(), data_path.size() + 1);
-    if (!ResolveEntryPath(generation, buffer, name.c_str())) {
+    if (!ResolveEntryPath(package_, generation, buffer, name.c_str())) {
       EXPECT_EQ(buffer[0], '\0') << "a failed path leaves the buffer empty";
       return "<failed>";
     }
     return buffer;
   }
+
+  PackageTables package_;
 };
 
 TEST_F(EntryPathTest, TheWorkedExamples) {
@@ -60,11 +58,11 @@ TEST_F(EntryPathTest, OnlyTheTokensFirstByteCountsForTheFixedFolders) {
 }
 
 TEST_F(EntryPathTest, ABaseFolderEndingInABackslashGetsNoSecondOne) {
-  test::SetRootFolder(Package().destination_folder.get(), "C:\\");
+  test::SetRootFolder(package_.destination_folder.get(), "C:\\");
   EXPECT_EQ(Resolve(1, "1\\_\\0.dif", "MAIN.EXE"), "C:\\MAIN.EXE");
-  test::SetRootFolder(Package().destination_folder.get(), "C:\\Programs\\App\\");
+  test::SetRootFolder(package_.destination_folder.get(), "C:\\Programs\\App\\");
   const std::string typed_with = Resolve(1, "1\\_\\sub\\0.dif", "MAIN.EXE");
-  test::SetRootFolder(Package().destination_folder.get(), "C:\\Programs\\App");
+  test::SetRootFolder(package_.destination_folder.get(), "C:\\Programs\\App");
   EXPECT_EQ(typed_with, Resolve(1, "1\\_\\sub\\0.dif", "MAIN.EXE"));
   EXPECT_EQ(typed_with, "C:\\Programs\\App\\sub\\MAIN.EXE");
 }
@@ -72,7 +70,7 @@ TEST_F(EntryPathTest, ABaseFolderEndingInABackslashGetsNoSecondOne) {
 TEST_F(EntryPathTest, AFolderEndingInADoubleByteCharacterWithSecondByte5CStillGetsItsBackslash) {
   const std::string so = Cp932("ソ");  // 83 5C
   ASSERT_EQ(so, "\x83\x5C");
-  test::SetRootFolder(Package().destination_folder.get(), "C:\\" + so);
+  test::SetRootFolder(package_.destination_folder.get(), "C:\\" + so);
   EXPECT_EQ(Resolve(1, "1\\_\\0.dif", "A.EXE"), "C:\\" + so + "\\A.EXE");
 }
 
@@ -111,7 +109,7 @@ TEST_F(EntryPathTest, AGroupThatTheGenerationDoesNotHaveFails) {
 }
 
 TEST_F(EntryPathTest, WithoutAGroupTableOnlyTheFixedTokensResolve) {
-  test::InstallPackage(test::MakeHeader(2), "C:\\App");
+  test::InstallPackage(package_, test::MakeHeader(2), "C:\\App");
   EXPECT_EQ(Resolve(1, "1\\data\\0.dif", "F"), "<failed>");
   EXPECT_EQ(Resolve(1, "1\\_\\0.dif", "F"), "C:\\App\\F");
 }
@@ -174,10 +172,10 @@ TEST_F(EntryPathTest, ADataPathWithoutTerminatorIsReadOnlyInsideItsBuffer) {
   char buffer[kEntryPathBufferSize];
   std::memset(buffer, 's', sizeof buffer);
   std::memcpy(buffer, "1\\_\\", 4);
-  ASSERT_TRUE(ResolveEntryPath(1, buffer, "F"));
+  ASSERT_TRUE(ResolveEntryPath(package_, 1, buffer, "F"));
   EXPECT_STREQ(buffer, "C:\\Programs\\App\\F");
   std::memset(buffer, '\\', sizeof buffer);
-  EXPECT_FALSE(ResolveEntryPath(1, buffer, "F")) << "an empty token names no group";
+  EXPECT_FALSE(ResolveEntryPath(package_, 1, buffer, "F")) << "an empty token names no group";
 }
 
 TEST(ComparePathsNoCase, NullTextsOrderFirst) {

@@ -24,8 +24,8 @@ namespace {
 using builder::ListEntryDescription;
 
 TEST(FileListFormat, TheFiftyFourByteExample) {
-  test::ResetProgramState();
-  test::InstallPackage(test::MakeHeader(2), "C:\\Programs\\App");
+  PackageTables package;
+  test::InstallPackage(package, test::MakeHeader(2), "C:\\Programs\\App");
   const ListEntryDescription changed{0x11223344,    0x55667788,    "1\\_\\0.dif",
                               "1\\_\\0.dif", "PROGRAM.EXE", "PROGRAM.EXE"};
   ASSERT_EQ(builder::CheckList({changed}), "");
@@ -53,11 +53,10 @@ TEST(FileListFormat, TheFiftyFourByteExample) {
   EXPECT_FALSE(walker.failed());
 
   // Both sides name the destination folder plus the file name.
-  ASSERT_TRUE(ResolveEntryPath(0, entry.old_data_path, entry.old_name));
-  ASSERT_TRUE(ResolveEntryPath(1, entry.new_data_path, entry.new_name));
+  ASSERT_TRUE(ResolveEntryPath(package, 0, entry.old_data_path, entry.old_name));
+  ASSERT_TRUE(ResolveEntryPath(package, 1, entry.new_data_path, entry.new_name));
   EXPECT_STREQ(entry.old_data_path, "C:\\Programs\\App\\PROGRAM.EXE");
   EXPECT_STREQ(entry.new_data_path, "C:\\Programs\\App\\PROGRAM.EXE");
-  test::ResetProgramState();
 }
 
 std::vector<ListEntryDescription> ThreeKinds() {

@@ -41,15 +41,14 @@ std::vector<uint8_t> Random(size_t size, uint32_t seed) {
 class FileOperationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ResetProgramState();
     Install(1);
-    OpenFolderJournal();
-    ASSERT_TRUE(FolderJournal().file.IsOpen());
+    OpenFolderJournal(context().journal);
+    ASSERT_TRUE(context().journal.file.IsOpen());
   }
-  void TearDown() override { test::ResetProgramState(); }
+  void TearDown() override { ui_.Renew(); }
 
   void Install(uint32_t version_check) {
-    test::InstallPackage(test::MakeHeader(2, version_check), dir_.Program());
+    test::InstallPackage(context().package, test::MakeHeader(2, version_check), dir_.Program());
   }
 
   // A program path below the test folder; relative uses backslashes.
@@ -78,7 +77,8 @@ class FileOperationsTest : public ::testing::Test {
   // ApplyFileEntry, checking that its temporary file is gone afterwards.
   bool Apply(const std::string& old_path, const std::string& stream, const std::string& target,
              uint32_t crc) {
-    const bool result = ApplyFileEntry(old_path.c_str(), stream.c_str(), target.c_str(), crc);
+    const bool result =
+        ApplyFileEntry(context(), old_path.c_str(), stream.c_str(), target.c_str(), crc);
     EXPECT_TRUE(TmpFiles().empty()) << "temporary file left: " << TmpFiles().front();
     return result;
   }
@@ -86,18 +86,20 @@ class FileOperationsTest : public ::testing::Test {
   bool Patch(const std::string& old_path, const std::string& target, uint32_t crc,
              const std::vector<uint8_t>& diff) {
     const std::string diff_path = Put("diff.bin", diff);
-    return PatchFile(old_path.c_str(), target.c_str(), crc, diff_path.c_str());
+    return PatchFile(context(), old_path.c_str(), target.c_str(), crc, diff_path.c_str());
   }
 
   bool Whole(const std::string& target, const std::vector<uint8_t>& stream) {
     const std::string source = Put("whole.bin", stream);
-    return WriteWholeFile(target.c_str(), source.c_str());
+    return WriteWholeFile(context(), target.c_str(), source.c_str());
   }
 
   Transcript Messages() { return ui_.Transcript(); }
 
+  RunContext& context() { return ui_.context(); }
+
   test::TempFolderScope temp_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
   test::TempDir dir_;
   test::TempDir work_;
 };
@@ -435,32 +437,32 @@ TEST_F(FileOperationsTest, AWholeFileTargetThatCannotBeCreatedLeavesNothing) {
 
 TEST_F(FileOperationsTest, StreamsAreCopiedWhole) {
   const std::vector<uint8_t> big = Random(300000, 4);
-  test::InstallWorkDocfile(work_,
+  test::InstallWorkDocfile(context().work_docfile, work_,
                            {{"1\\_\\big", big}, {"1\\_\\empty", {}}, {"1\\_\\small", Bytes("s")}});
-  ASSERT_TRUE(ExtractStreamToFile("1\\_\\big", P("big").c_str()));
+  ASSERT_TRUE(ExtractStreamToFile(context(), "1\\_\\big", P("big").c_str()));
   EXPECT_EQ(test::ReadBytes(H("big")), big);
   test::WriteBytes(H("empty"), Bytes("old content"));
-  ASSERT_TRUE(ExtractStreamToFile("1\\_\\empty", P("empty").c_str()));
+  ASSERT_TRUE(ExtractStreamToFile(context(), "1\\_\\empty", P("empty").c_str()));
   EXPECT_TRUE(test::ReadBytes(H("empty")).empty()) << "truncated";
-  ASSERT_TRUE(ExtractStreamToFile("1\\_\\small", P("small").c_str()));
+  ASSERT_TRUE(ExtractStreamToFile(context(), "1\\_\\small", P("small").c_str()));
   EXPECT_EQ(test::ReadBytes(H("small")), Bytes("s"));
-  EXPECT_FALSE(WorkDocfile().access->has_stream());
+  EXPECT_FALSE(context().work_docfile.access->has_stream());
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileOperationsTest, StreamExtractionFailures) {
-  test::InstallWorkDocfile(work_, {{"1\\_\\s", Bytes("data")}});
+  test::InstallWorkDocfile(context().work_docfile, work_, {{"1\\_\\s", Bytes("data")}});
   // A missing stream.
-  EXPECT_FALSE(ExtractStreamToFile("1\\_\\missing", P("out").c_str()));
-  EXPECT_FALSE(ExtractStreamToFile("9\\_\\s", P("out").c_str()));
+  EXPECT_FALSE(ExtractStreamToFile(context(), "1\\_\\missing", P("out").c_str()));
+  EXPECT_FALSE(ExtractStreamToFile(context(), "9\\_\\s", P("out").c_str()));
   EXPECT_EQ(Messages(), Transcript(2, test::FailureLine()));
   // A file that cannot be opened.
-  EXPECT_FALSE(ExtractStreamToFile("1\\_\\s", P("no folder\\out").c_str()));
+  EXPECT_FALSE(ExtractStreamToFile(context(), "1\\_\\s", P("no folder\\out").c_str()));
   EXPECT_EQ(Messages().back(), test::DiskFullLine());
-  EXPECT_FALSE(WorkDocfile().access->has_stream());
+  EXPECT_FALSE(context().work_docfile.access->has_stream());
   // No work docfile.
-  WorkDocfile().DestroyAccess();
-  EXPECT_FALSE(ExtractStreamToFile("1\\_\\s", P("out").c_str()));
+  context().work_docfile.DestroyAccess();
+  EXPECT_FALSE(ExtractStreamToFile(context(), "1\\_\\s", P("out").c_str()));
   EXPECT_EQ(Messages().back(), test::FailureLine());
 }
 
@@ -470,33 +472,36 @@ TEST_F(FileOperationsTest, StreamExtractionFailures) {
 TEST_F(FileOperationsTest, AnEntryWithANewFileCreatesItsFoldersAndJournalsThem) {
   fs::create_directories(H("A"));
   const std::vector<uint8_t> content = Random(1000, 6);
-  test::InstallWorkDocfile(work_,
+  test::InstallWorkDocfile(context().work_docfile, work_,
                            {{"1\\_\\A\\B\\C\\f.dat", test::WholeFileBytes(content, {600, 400})}});
   ASSERT_TRUE(Apply("", "1\\_\\A\\B\\C\\f.dat", P("A\\B\\C\\f.dat.new1"), 0));
   EXPECT_EQ(test::ReadBytes(H("A/B/C/f.dat.new1")), content);
-  EXPECT_EQ(test::JournalRecords(), (std::vector<std::string>{P("A"), "B\\C"}));
+  EXPECT_EQ(test::JournalRecords(context().journal), (std::vector<std::string>{P("A"), "B\\C"}));
   // A second file in the same folders journals nothing.
   ASSERT_TRUE(Apply("", "1\\_\\A\\B\\C\\f.dat", P("A\\B\\C\\g.dat.new1"), 0));
-  EXPECT_EQ(test::JournalRecords().size(), 2u);
+  EXPECT_EQ(test::JournalRecords(context().journal).size(), 2u);
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileOperationsTest, AnEntryWithADiffPatchesTheOldFile) {
   const std::string old_path = Put("MAIN.EXE", Bytes("ABCDEFGH"));
   test::InstallWorkDocfile(
-      work_, {{"1\\_\\0.dif", DiffBytes().ShortCopy(3, 2).Literal("xy").LongCopy(0, 2).bytes()}});
+      context().work_docfile, work_,
+      {{"1\\_\\0.dif", DiffBytes().ShortCopy(3, 2).Literal("xy").LongCopy(0, 2).bytes()}});
   ASSERT_TRUE(Apply(old_path, "1\\_\\0.dif", P("MAIN.EXE.new1"), Crc(Bytes("ABCDEFGH"))));
   EXPECT_EQ(test::ReadBytes(H("MAIN.EXE.new1")), Bytes("CDExyAB"));
-  EXPECT_TRUE(test::JournalRecords().empty()) << "the folder existed";
+  EXPECT_TRUE(test::JournalRecords(context().journal).empty()) << "the folder existed";
   // A whole-file entry never looks at the old path.
-  test::InstallWorkDocfile(work_, {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   ASSERT_TRUE(Apply(P("does not exist"), "1\\_\\1.dat", P("N.new1"), 0));
   EXPECT_EQ(test::ReadBytes(H("N.new1")), Bytes("new"));
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileOperationsTest, EntryFailuresShowTheFailureTextAndLeaveNoTemporaryFile) {
-  test::InstallWorkDocfile(work_, {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   // A missing stream.
   EXPECT_FALSE(Apply("", "1\\_\\nothing", P("N.new1"), 0));
   EXPECT_FALSE(fs::exists(H("N.new1")));
@@ -510,24 +515,27 @@ TEST_F(FileOperationsTest, EntryFailuresShowTheFailureTextAndLeaveNoTemporaryFil
   // A drive that cannot be entered.
   EXPECT_FALSE(Apply("", "1\\_\\1.dat", "Q:\\x\\N.new1", 0));
   EXPECT_EQ(Messages(), Transcript(4, test::FailureLine()));
-  EXPECT_TRUE(test::JournalRecords().empty());
+  EXPECT_TRUE(test::JournalRecords(context().journal).empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 0)
       << "nothing written";
 }
 
 TEST_F(FileOperationsTest, AFolderThatCannotBeCreatedKeepsTheFoldersMadeBeforeIt) {
-  test::InstallWorkDocfile(work_, {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   EXPECT_FALSE(Apply("", "1\\_\\1.dat", P("made\\bad|name\\N.new1"), 0));
   EXPECT_EQ(Messages(), Transcript{test::FailureLine()});
   EXPECT_TRUE(fs::is_directory(H("made")));
   EXPECT_TRUE(fs::is_empty(H("made")));
-  EXPECT_EQ(test::JournalRecords(), (std::vector<std::string>{P(""), "made\\bad|name"}));
+  EXPECT_EQ(test::JournalRecords(context().journal),
+            (std::vector<std::string>{P(""), "made\\bad|name"}));
 }
 
 TEST_F(FileOperationsTest, AFileInTheRootNeedsNoFolder) {
   // One backslash: the part before it is a drive's root, never created or journaled. Tried
   // here relative to the current directory, where the folder is missing on purpose.
-  test::InstallWorkDocfile(work_, {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   char saved[260];
   ASSERT_GT(platform::CurrentFolder(saved, sizeof saved), 0u);
   ASSERT_TRUE(platform::ChangeFolder(P("").c_str()));
@@ -537,7 +545,7 @@ TEST_F(FileOperationsTest, AFileInTheRootNeedsNoFolder) {
   EXPECT_TRUE(Apply("", "1\\_\\1.dat", "root\\N.new1", 0));
   EXPECT_TRUE(platform::ChangeFolder(saved));
   EXPECT_EQ(test::ReadBytes(H("root/N.new1")), Bytes("new"));
-  EXPECT_TRUE(test::JournalRecords().empty());
+  EXPECT_TRUE(test::JournalRecords(context().journal).empty());
   EXPECT_EQ(Messages(), Transcript{test::FailureLine()});
 }
 
@@ -548,44 +556,47 @@ TEST_F(FileOperationsTest, CreateFolderPathJournalsOnlyWhatItCreates) {
   char before[260];
   ASSERT_GT(platform::CurrentFolder(before, sizeof before), 0u);
   fs::create_directories(H("A"));
-  ASSERT_TRUE(CreateFolderPath(P("A\\B\\C").c_str()));
+  ASSERT_TRUE(CreateFolderPath(context().journal, P("A\\B\\C").c_str()));
   EXPECT_TRUE(fs::is_directory(H("A/B/C")));
-  EXPECT_EQ(test::JournalRecords(), (std::vector<std::string>{P("A"), "B\\C"}));
-  ASSERT_TRUE(CreateFolderPath(P("A\\B\\C").c_str()));
-  EXPECT_EQ(test::JournalRecords().size(), 2u) << "nothing missing, nothing journaled";
+  EXPECT_EQ(test::JournalRecords(context().journal), (std::vector<std::string>{P("A"), "B\\C"}));
+  ASSERT_TRUE(CreateFolderPath(context().journal, P("A\\B\\C").c_str()));
+  EXPECT_EQ(test::JournalRecords(context().journal).size(), 2u)
+      << "nothing missing, nothing journaled";
   // The first component missing: the whole rest is journaled.
   test::TempDir other;
-  ASSERT_TRUE(CreateFolderPath((other.Program() + "\\X\\Y").c_str()));
+  ASSERT_TRUE(CreateFolderPath(context().journal, (other.Program() + "\\X\\Y").c_str()));
   EXPECT_TRUE(fs::is_directory(other / "X/Y"));
-  const auto records = test::JournalRecords();
+  const auto records = test::JournalRecords(context().journal);
   ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[2], other.Program());
   EXPECT_EQ(records[3], "X\\Y");
   char after[260];
   ASSERT_GT(platform::CurrentFolder(after, sizeof after), 0u);
   EXPECT_STREQ(before, after) << "the current directory is restored";
-  EXPECT_FALSE(CreateFolderPath(""));
-  EXPECT_FALSE(CreateFolderPath(nullptr));
-  EXPECT_FALSE(CreateFolderPath("Q:\\x"));
+  EXPECT_FALSE(CreateFolderPath(context().journal, ""));
+  EXPECT_FALSE(CreateFolderPath(context().journal, nullptr));
+  EXPECT_FALSE(CreateFolderPath(context().journal, "Q:\\x"));
 }
 
 TEST_F(FileOperationsTest, FoldersWithDoubleByteNamesAreNotCutInsideACharacter) {
   // 表 and ソ end in the byte 0x5C; each is one folder.
   const std::string table = test::Cp932("表");
   const std::string so = test::Cp932("ソ");
-  ASSERT_TRUE(CreateFolderPath((P("") + "\\" + table + "\\" + so).c_str()));
+  ASSERT_TRUE(CreateFolderPath(context().journal, (P("") + "\\" + table + "\\" + so).c_str()));
   EXPECT_TRUE(fs::is_directory(dir_ / "表/ソ"));
-  EXPECT_EQ(test::JournalRecords(), (std::vector<std::string>{P(""), table + "\\" + so}));
+  EXPECT_EQ(test::JournalRecords(context().journal),
+            (std::vector<std::string>{P(""), table + "\\" + so}));
   // Through a whole entry: the target is cut at its last real backslash.
-  test::InstallWorkDocfile(work_, {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   ASSERT_TRUE(Apply("", "1\\_\\1.dat", P("") + "\\" + so + "\\" + table + ".new1", 0));
   EXPECT_EQ(test::ReadBytes(dir_ / "ソ/表.new1"), Bytes("new"));
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FileOperationsTest, WithoutAJournalFoldersAreStillCreated) {
-  FolderJournal().Reset();
-  ASSERT_TRUE(CreateFolderPath(P("J\\K").c_str()));
+  context().journal.Reset();
+  ASSERT_TRUE(CreateFolderPath(context().journal, P("J\\K").c_str()));
   EXPECT_TRUE(fs::is_directory(H("J/K")));
 }
 

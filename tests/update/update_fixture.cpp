@@ -42,16 +42,16 @@ void SetRootFolder(char* buffer, const std::string& cp932) {
   std::memcpy(buffer, cp932.data(), cp932.size());
 }
 
-void InstallPackage(const builder::HeaderDescription& desc, const std::string& destination) {
+void InstallPackage(PackageTables& p, const builder::HeaderDescription& desc,
+                    const std::string& destination) {
   ASSERT_EQ(builder::CheckHeader(desc), "");
-  PackageTables& p = Package();
   p.Reset();
-  ASSERT_TRUE(AllocateTextBuffers());
+  ASSERT_TRUE(AllocateTextBuffers(p));
   const std::vector<uint8_t> header = builder::WriteHeader(desc);
   p.header_block.reset(new uint8_t[header.size()]);
   std::memcpy(p.header_block.get(), header.data(), header.size());
   p.header_length = static_cast<uint32_t>(header.size());
-  ASSERT_EQ(ParseHeaderBlock(), HeaderStatus::kOk);
+  ASSERT_EQ(ParseHeaderBlock(p), HeaderStatus::kOk);
   const std::pair<TextSlot, const char*> texts[] = {
       {kSlotFailureText, kFailureTextUtf8},
       {kSlotMissingFileText, kMissingTextUtf8},
@@ -65,7 +65,7 @@ void InstallPackage(const builder::HeaderDescription& desc, const std::string& d
   SetRootFolder(p.destination_folder.get(), destination);
 }
 
-void InstallWorkDocfile(const TempDir& dir,
+void InstallWorkDocfile(WorkDocfileState& work_docfile, const TempDir& dir,
                         const std::map<std::string, std::vector<uint8_t>>& streams) {
   cfb::CompoundFileWriter writer;
   std::map<std::string, int> storages;  // storage path -> id
@@ -95,10 +95,10 @@ void InstallWorkDocfile(const TempDir& dir,
   std::vector<uint8_t> file;
   ASSERT_EQ(writer.WriteToVector(&file), cfb::Status::kOk);
   // The docfile is held open exclusively: let go of the previous one before replacing it.
-  WorkDocfile().DestroyAccess();
+  work_docfile.DestroyAccess();
   WriteBytes(dir / "work.cfb", file);
   auto* access = new DocfileAccess();
-  WorkDocfile().access = access;
+  work_docfile.access = access;
   ASSERT_TRUE(access->OpenDocfile(dir.Program("work.cfb").c_str()));
 }
 
@@ -110,9 +110,9 @@ std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-std::vector<std::string> JournalRecords() {
+std::vector<std::string> JournalRecords(FolderJournalState& journal) {
   std::vector<std::string> records;
-  platform::File& file = FolderJournal().file;
+  platform::File& file = journal.file;
   if (!file.IsOpen()) return records;
   uint64_t end = 0;
   EXPECT_TRUE(file.Seek(0, platform::Origin::kEnd, &end));

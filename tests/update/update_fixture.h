@@ -34,14 +34,15 @@ builder::HeaderDescription MakeHeader(int generations, uint32_t version_check = 
 
 // Loads the header into the package tables (through the loader's parser), allocates and fills
 // the texts and sets the destination folder (code page 932 path).
-void InstallPackage(const builder::HeaderDescription& desc, const std::string& destination);
+void InstallPackage(PackageTables& tables, const builder::HeaderDescription& desc,
+                    const std::string& destination);
 
 // Copies a code page 932 text into one of the 260-byte root folder buffers.
 void SetRootFolder(char* buffer, const std::string& cp932);
 
 // Writes a compound file holding the streams (docfile paths in code page 932, split at every
 // backslash into storages and the stream) and makes it the work docfile.
-void InstallWorkDocfile(const TempDir& dir,
+void InstallWorkDocfile(WorkDocfileState& work_docfile, const TempDir& dir,
                         const std::map<std::string, std::vector<uint8_t>>& streams);
 
 // The CRC of a file's bytes as the lists store it.
@@ -49,7 +50,7 @@ uint32_t Crc(const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> Bytes(const std::string& text);
 
 // The records of the folder journal, in order.
-std::vector<std::string> JournalRecords();
+std::vector<std::string> JournalRecords(FolderJournalState& journal);
 
 // A file's last-write time as local calendar fields.
 std::tm LocalWriteTime(const std::filesystem::path& path);

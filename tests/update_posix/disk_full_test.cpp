@@ -41,15 +41,16 @@ class FileSizeLimit {
 class DiskFullTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::ResetProgramState();
-    test::InstallPackage(test::MakeHeader(2), dir_.Program());
+    test::InstallPackage(context().package, test::MakeHeader(2), dir_.Program());
   }
-  void TearDown() override { test::ResetProgramState(); }
+  void TearDown() override { ui_.Renew(); }
 
   std::string P(const std::string& name) const { return dir_.Program() + "\\" + name; }
 
+  RunContext& context() { return ui_.context(); }
+
   test::TempFolderScope temp_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
   test::TempDir dir_;
   test::TempDir work_;
 };
@@ -59,7 +60,7 @@ TEST_F(DiskFullTest, AWholeFileThatDoesNotFitLeavesAPartialTarget) {
   test::WriteBytes(dir_ / "whole.bin", test::WholeFileBytes(content, {32767, 32767, 32767, 1699}));
   {
     FileSizeLimit limit(40000);
-    EXPECT_FALSE(WriteWholeFile(P("t.new1").c_str(), P("whole.bin").c_str()));
+    EXPECT_FALSE(WriteWholeFile(context(), P("t.new1").c_str(), P("whole.bin").c_str()));
   }
   EXPECT_EQ(ui_.Transcript(), Transcript{test::DiskFullLine()});
   const auto left = test::ReadBytes(dir_ / "t.new1");
@@ -74,7 +75,7 @@ TEST_F(DiskFullTest, APatchThatDoesNotFitFails) {
                    test::DiffBytes().LongCopy(0, 50000).LongCopy(0, 50000).bytes());
   {
     FileSizeLimit limit(60000);
-    EXPECT_FALSE(PatchFile(P("old.bin").c_str(), P("t.new1").c_str(), test::Crc(old),
+    EXPECT_FALSE(PatchFile(context(), P("old.bin").c_str(), P("t.new1").c_str(), test::Crc(old),
                            P("diff.bin").c_str()));
   }
   EXPECT_EQ(ui_.Transcript(), Transcript{test::FailureLine()});
@@ -82,10 +83,11 @@ TEST_F(DiskFullTest, APatchThatDoesNotFitFails) {
 
 TEST_F(DiskFullTest, AStreamThatDoesNotFitReportsTheDiskFullAndLeavesNoTemporaryFile) {
   const std::vector<uint8_t> content(30000, 's');
-  test::InstallWorkDocfile(work_, {{"1\\_\\s", test::WholeFileBytes(content, {30000})}});
+  test::InstallWorkDocfile(context().work_docfile, work_,
+                           {{"1\\_\\s", test::WholeFileBytes(content, {30000})}});
   {
     FileSizeLimit limit(10000);
-    EXPECT_FALSE(ApplyFileEntry("", "1\\_\\s", P("t.new1").c_str(), 0));
+    EXPECT_FALSE(ApplyFileEntry(context(), "", "1\\_\\s", P("t.new1").c_str(), 0));
   }
   EXPECT_EQ(ui_.Transcript(), Transcript{test::DiskFullLine()});
   EXPECT_FALSE(std::filesystem::exists(dir_ / "t.new1"));

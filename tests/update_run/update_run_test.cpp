@@ -93,24 +93,23 @@ struct TestPackage {
 
 class UpdateRunTest : public ::testing::Test {
  protected:
-  void SetUp() override { test::ResetProgramState(); }
   void TearDown() override { Finish(); }
 
   // Loads and extracts the package, sets the destination folder and runs the update.
   void RunPackage(TestPackage& package) {
     ASSERT_EQ(package.Write(dir_ / "package.dat"), "");
     const std::string path = dir_.Program("package.dat");
-    ASSERT_TRUE(LoadPackageHeader(path.c_str()));
-    ASSERT_TRUE(ExtractPayload(path.c_str()));
+    ASSERT_TRUE(LoadPackageHeader(context(), path.c_str()));
+    ASSERT_TRUE(ExtractPayload(context(), path.c_str()));
     const std::string dest = app_.Program();
-    std::strcpy(Package().destination_folder.get(), dest.c_str());
-    RunUpdate(nullptr);
+    std::strcpy(context().package.destination_folder.get(), dest.c_str());
+    RunUpdate(context(), nullptr);
   }
   void Finish() {
-    ReleasePackageTables();
-    if (!WorkDocfile().path.empty()) RemoveWorkDocfile();
-    ReplayFolderJournal();
-    test::ResetProgramState();
+    ReleasePackageTables(context());
+    if (!context().work_docfile.path.empty()) RemoveWorkDocfile(context().work_docfile);
+    ReplayFolderJournal(context().journal);
+    ui_.Renew();
   }
   void Put(const std::string& name, const Bytes& content) {
     fs::create_directories((app_ / name).parent_path());
@@ -129,10 +128,12 @@ class UpdateRunTest : public ::testing::Test {
     return names;
   }
 
+  RunContext& context() { return ui_.context(); }
+
   test::TempFolderScope temp_;
   test::TempDir dir_;
   test::TempDir app_;
-  test::ScriptedUi ui_;
+  test::ScriptedRun ui_;
 };
 
 const Bytes kV0 = B("program version zero, with some text that stays the same across versions");
@@ -147,7 +148,7 @@ TEST_F(UpdateRunTest, OneChangedFileThenUpToDate) {
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
   EXPECT_EQ(Get("MAIN.EXE"), kV1);
   EXPECT_EQ(Tree(), std::vector<std::string>{"MAIN.EXE"}) << "no stage file is left";
-  EXPECT_EQ(gp::Run().run_completed, 1u);
+  EXPECT_EQ(context().run.run_completed, 1u);
   // The progress dialog showed the step and the counter.
   bool step = false, counter = false;
   for (const auto& t : ui_->window_texts()) {
@@ -165,7 +166,7 @@ TEST_F(UpdateRunTest, OneChangedFileThenUpToDate) {
   again.Change(1, "MAIN.EXE", kV0, kV1);
   RunPackage(again);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: LATEST"});
-  EXPECT_EQ(gp::Run().run_completed, 0u);
+  EXPECT_EQ(context().run.run_completed, 0u);
 }
 
 TEST_F(UpdateRunTest, ThreeGenerationsFromEveryStart) {
@@ -195,7 +196,7 @@ TEST_F(UpdateRunTest, NoInstalledVersionChangesNothing) {
   EXPECT_EQ(Transcript(),
             std::vector<std::string>{"UPDATE: インストールされているバージョンがありません"});
   EXPECT_EQ(Get("MAIN.EXE"), B("someone else's program"));
-  EXPECT_EQ(gp::Run().run_completed, 0u);
+  EXPECT_EQ(context().run.run_completed, 0u);
 }
 
 TEST_F(UpdateRunTest, VersionCheckOffToleratesAMismatchingFile) {
@@ -220,7 +221,7 @@ TEST_F(UpdateRunTest, FailedPassLeavesNoStageFilesAndJournalRemovesNewFolders) {
   Put("MAIN.EXE", kV0);
   RunPackage(package);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: FAILED"});
-  EXPECT_EQ(gp::Run().run_completed, 0u);
+  EXPECT_EQ(context().run.run_completed, 0u);
   EXPECT_EQ(Get("MAIN.EXE"), kV0) << "installed files are untouched";
   Finish();  // the journal is replayed at exit
   EXPECT_EQ(Tree(), std::vector<std::string>{"MAIN.EXE"})
@@ -308,7 +309,7 @@ TEST_F(UpdateRunTest, FilesInUseCancelledKeepOldVersionsAndAskOnce) {
   RunPackage(package);
   ASSERT_EQ(ui_->messages().size(), 2u) << "the second file in use is not asked about";
   EXPECT_EQ(test::Utf8(ui_->messages()[1].text), "FAILED");
-  EXPECT_EQ(gp::Run().run_completed, 1u) << "the run reached its final message";
+  EXPECT_EQ(context().run.run_completed, 1u) << "the run reached its final message";
   EXPECT_EQ(Get("A.EXE"), B("a0"));
   EXPECT_EQ(Get("B.EXE"), B("b0"));
   EXPECT_EQ(Tree(), (std::vector<std::string>{"A.EXE", "B.EXE"})) << "stage files are gone";

@@ -1,10 +1,11 @@
+#include <new>
+
 #include "ui/console_host.h"
 
 namespace gp::ui {
 
-Host& DefaultHost() {
-  static ConsoleHost host;
-  return host;
+std::unique_ptr<Host> NewDefaultHost() {
+  return std::unique_ptr<Host>(new (std::nothrow) ConsoleHost());
 }
 
 }  // namespace gp::ui

@@ -1,5 +1,6 @@
 // The Windows user-interface host: real windows from the program's resource templates.
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "base/texts.h"
@@ -219,9 +220,8 @@ class Win32Host final : public Host {
 
 }  // namespace
 
-Host& DefaultHost() {
-  static Win32Host host;
-  return host;
+std::unique_ptr<Host> NewDefaultHost() {
+  return std::unique_ptr<Host>(new (std::nothrow) Win32Host());
 }
 
 }  // namespace gp::ui
