@@ -17,10 +17,28 @@ run_suite() {  # name configure-preset
   mkdir -p build
   cmake --preset "$name" >/dev/null || { echo "configure $name failed"; return 1; }
   cmake --build --preset "$name" -j "$jobs" || { echo "build $name failed"; return 1; }
+  local -a in_env=()
   if [ "$name" = windows ]; then
-    bash scripts/wine-prefix.sh "$PWD/build/windows/wineprefix"
+    # Under Wine the suite runs as on a machine where Wine has never run: a new HOME (its XDG
+    # folders under it), no WINEPREFIX or DISPLAY of the caller, and new prefixes, made again
+    # (GP_WINE_FRESH=1: the unprivileged user's prefix as well). What works only once Wine has
+    # warmed up fails here first, not on a new contributor's machine.
+    local wine_home
+    wine_home=$(mktemp -d "${TMPDIR:-/tmp}/genpatch-wine-home.XXXXXX")
+    in_env=(env -u WINEPREFIX -u DISPLAY -u WAYLAND_DISPLAY HOME="$wine_home"
+            XDG_CACHE_HOME="$wine_home/.cache" XDG_CONFIG_HOME="$wine_home/.config"
+            XDG_DATA_HOME="$wine_home/.local/share" GP_WINE_FRESH=1)
+    "${in_env[@]}" bash scripts/wine-prefix.sh "$PWD/build/windows/wineprefix" ||
+      { echo "wine prefix for $name failed"; rm -rf "$wine_home"; return 1; }
   fi
-  ctest --preset "$name" -j "$( [ "$name" = windows ] && echo 1 || echo "$jobs")" 2>&1 | tee "$log"
+  "${in_env[@]}" ctest --preset "$name" -j "$( [ "$name" = windows ] && echo 1 || echo "$jobs")" \
+    2>&1 | tee "$log"
+  if [ "$name" = windows ]; then
+    # Nothing of that run stays behind: its server ends, then its HOME goes.
+    WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -w 2>/dev/null || true
+    rm -rf "$wine_home"
+  fi
   logs+=("$log")
 }
 

@@ -10,6 +10,13 @@ add_dependencies(gp_test_platform_win32 gp_file_holder)
 target_compile_definitions(gp_test_platform_win32 PRIVATE
   GP_FILE_HOLDER="$<TARGET_FILE:gp_file_holder>")
 
+# The first program scripts/wine-prefix.sh runs in a prepared prefix: one window created and
+# destroyed, or the reason it cannot be.
+add_executable(gp_desktop_check ${CMAKE_CURRENT_LIST_DIR}/desktop_check/desktop_check.cpp)
+target_include_directories(gp_desktop_check PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(gp_desktop_check PRIVATE gp_platform)
+add_dependencies(gp_test_platform_win32 gp_desktop_check)
+
 # Wine maps the read-only attribute to permission bits, which root ignores: the read-only
 # cases of every suite (tests named *ReadOnly*) run again as the unprivileged user gptest
 # (scripts/deps.sh makes it), in a Wine prefix of that user's own, with GP_REQUIRE_READONLY=1.

@@ -13,6 +13,7 @@
 
 #include "base/texts.h"
 #include "platform/win32/windows_support.h"
+#include "support/desktop_win32.h"
 #include "ui/host.h"
 #include "ui/win32/folder_choice.h"
 #include "uidriver/ui_driver.h"
@@ -31,6 +32,16 @@ Host& DefaultHost() {
   return *host;
 }
 
+// Without a desktop that takes windows every case here would fail, most after waiting for a
+// dialog that never comes: each fails at once with the reason instead.
+class Win32Host : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string& desktop = test::DesktopProblem();
+    ASSERT_TRUE(desktop.empty()) << desktop;
+  }
+};
+
 // What the driving thread saw, checked on the test's thread afterwards.
 struct Seen {
   bool found = false;
@@ -38,7 +49,7 @@ struct Seen {
   std::string text;
 };
 
-TEST(Win32Host, MessageBoxShowsCaptionAndTextAndReturnsTheButtonPressed) {
+TEST_F(Win32Host, MessageBoxShowsCaptionAndTextAndReturnsTheButtonPressed) {
   Seen seen;
   std::thread driver([&] {
     uidriver::Window box = uidriver::WaitForDialog(nullptr, Self(), uidriver::kMessageBoxTextId,
@@ -59,7 +70,7 @@ TEST(Win32Host, MessageBoxShowsCaptionAndTextAndReturnsTheButtonPressed) {
   EXPECT_EQ(seen.text, "はアクセスできません。\nファイルが使用中でないか碓認してください。");
 }
 
-TEST(Win32Host, StatusWindowIsCreatedHiddenCentredShownAndDestroyed) {
+TEST_F(Win32Host, StatusWindowIsCreatedHiddenCentredShownAndDestroyed) {
   Host& host = DefaultHost();
   Window status = host.CreateModeless(kDialogStatus, nullptr);
   ASSERT_NE(status, nullptr);
@@ -87,7 +98,7 @@ TEST(Win32Host, StatusWindowIsCreatedHiddenCentredShownAndDestroyed) {
   EXPECT_FALSE(IsWindow(hwnd));
 }
 
-TEST(Win32Host, ProgressDialogTakesStepCounterAndBarPosition) {
+TEST_F(Win32Host, ProgressDialogTakesStepCounterAndBarPosition) {
   Host& host = DefaultHost();
   Window progress = host.CreateModeless(kDialogProgress, nullptr);
   ASSERT_NE(progress, nullptr);
@@ -136,7 +147,7 @@ class RecordingProcedure final : public DialogProcedure {
   bool browse_enabled = true;
 };
 
-TEST(Win32Host, ModalDialogRunsASharedProcedureUntilItEnds) {
+TEST_F(Win32Host, ModalDialogRunsASharedProcedureUntilItEnds) {
   Seen seen;
   std::thread driver([&] {
     uidriver::Window dialog = uidriver::WaitForDialog(nullptr, Self(), 1006, kWaitMs);
@@ -168,7 +179,7 @@ TEST(Win32Host, ModalDialogRunsASharedProcedureUntilItEnds) {
             procedure.commands.end());
 }
 
-TEST(Win32Host, FolderChooserCancelledLeavesTheBufferAlone) {
+TEST_F(Win32Host, FolderChooserCancelledLeavesTheBufferAlone) {
   Seen seen;
   std::thread driver([&] {
     uidriver::Window dialog = uidriver::WaitForDialog(nullptr, Self(), 0, kWaitMs);
@@ -186,7 +197,7 @@ TEST(Win32Host, FolderChooserCancelledLeavesTheBufferAlone) {
   EXPECT_EQ(buffer[255], 'q');
 }
 
-TEST(Win32Host, ChosenFolderIsStoredOnlyWhenItFitsTheBuffer) {
+TEST_F(Win32Host, ChosenFolderIsStoredOnlyWhenItFitsTheBuffer) {
   char buffer[win32::kFolderBufferSize];
   std::memset(buffer, 'q', sizeof(buffer));
   const std::string fits = "C:\\" + std::string(252, 'a');  // 255 bytes
@@ -201,7 +212,7 @@ TEST(Win32Host, ChosenFolderIsStoredOnlyWhenItFitsTheBuffer) {
   EXPECT_STREQ(buffer, "C:\\kept");
 }
 
-TEST(Win32Host, CursorSettersReturnTheCursorShownBefore) {
+TEST_F(Win32Host, CursorSettersReturnTheCursorShownBefore) {
   Host& host = DefaultHost();
   HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT);
   HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);

@@ -1,7 +1,10 @@
 #if defined(_WIN32)
 #include "program_runner.h"
 
+#include <gtest/gtest.h>
+
 #include "platform/platform.h"
+#include "support/desktop_win32.h"
 #include "support/test_support.h"
 #include "uidriver/ui_driver.h"
 
@@ -25,6 +28,13 @@ std::string ReadText(const fs::path& path) {
 
 ProgramRun RunPackageProgram(const fs::path& package, const fs::path& working,
                              const fs::path& temp, const ProgramAnswers& answers) {
+  // Without a desktop that takes windows the program's dialogs never come: say so at once
+  // instead of waiting for them.
+  const std::string& desktop = DesktopProblem();
+  if (!desktop.empty()) {
+    ADD_FAILURE() << desktop;
+    return ProgramRun{};
+  }
   std::string line = "--timeout 180 --main " + std::string(answers.execute ? "execute" : "cancel");
   if (!answers.folder.empty()) line += " --folder " + Quoted(PathToUtf8(answers.folder));
   for (const GroupAnswer& g : answers.groups) {

@@ -8,6 +8,7 @@
 
 #include "app/dialogs.h"
 #include "base/texts.h"
+#include "support/desktop_win32.h"
 #include "support/release_files.h"
 #include "uidriver/session.h"
 #include "uidriver/ui_driver.h"
@@ -23,6 +24,8 @@ constexpr uint32_t kWaitMs = 60000;
 class DialogRoad : public ::testing::Test {
  protected:
   void SetUp() override {
+    const std::string& desktop = test::DesktopProblem();
+    ASSERT_TRUE(desktop.empty()) << desktop;
     input_.caption = test::Cp932("辞書つき 更新");
     input_.default_folder = "C:\\Program Files\\Sample";
     input_.options.caption = "UPDATE";

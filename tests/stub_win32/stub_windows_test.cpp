@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/windows_support.h"
+#include "support/desktop_win32.h"
 #include "uidriver/ui_driver.h"
 
 namespace gp {
@@ -66,6 +67,8 @@ class Folder {
 class StubWindows : public ::testing::Test {
  protected:
   void SetUp() override {
+    const std::string& desktop = test::DesktopProblem();
+    ASSERT_TRUE(desktop.empty()) << desktop;
     ASSERT_FALSE(temp_.host().empty());
     ASSERT_FALSE(work_.host().empty());
     stub_ = uidriver::WindowsPathOf(GP_STUB_EXE);

@@ -9,6 +9,7 @@
 #include "builder/header_writer.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
+#include "support/desktop_win32.h"
 #include "uidriver/ui_driver.h"
 
 namespace gp {
@@ -46,6 +47,8 @@ bool WriteAll(const std::string& program_path, const std::vector<uint8_t>& bytes
 class UiDriverProgram : public ::testing::Test {
  protected:
   void SetUp() override {
+    const std::string& desktop = test::DesktopProblem();
+    ASSERT_TRUE(desktop.empty()) << desktop;
     char temp[260];
     char name[260];
     ASSERT_NE(platform::TempFolder(temp, sizeof(temp)), 0u);
