@@ -58,6 +58,9 @@ struct LocalTime {
   uint16_t millisecond = 0;
 };
 
+// GetLocalTime: the local wall-clock time now.
+LocalTime LocalNow();
+
 // An open file. Closes itself when destroyed. Not copyable; movable.
 class File {
  public:
@@ -83,6 +86,9 @@ class File {
   bool Seek(int64_t offset, Origin origin, uint64_t* position = nullptr);
   // GetFileSizeEx; false when the size cannot be taken.
   bool Size(uint64_t* size);
+  // FlushFileBuffers (fsync on Linux): the file's data and size reach the disk before it
+  // returns. False when the file is not open or the flush fails.
+  bool Flush();
   // Sets the last-write time from local wall-clock fields (SystemTimeToFileTime, then
   // LocalFileTimeToFileTime, then SetFileTime with creation and access times absent).
   // Returns false when the calendar rejects the fields or the time cannot be set.

@@ -7,6 +7,7 @@
 //   - run:          the flags and the outcome of the update run;
 //   - instance, argument_path: the program instance and the package data file named on the
 //                   command line (empty when the program reads its own file);
+//   - log:          the run log (closed unless the user asked for one);
 //   - host:         the user-interface host every message box, status window and dialog goes
 //                   through (not owned).
 // It is made by whoever starts a run: the package program's entry (ProgramEntry, with the
@@ -18,6 +19,7 @@
 
 #include "storage/folder_journal.h"
 #include "storage/owned_string.h"
+#include "storage/run_log.h"
 #include "storage/work_docfile.h"
 #include "ui/host.h"
 #include "update/package_tables.h"
@@ -41,6 +43,7 @@ struct RunContext {
   WorkDocfileState work_docfile;
   FolderJournalState journal;
   RunState run;
+  RunLog log;
   void* instance = nullptr;
   OwnedString argument_path;
 };

@@ -178,6 +178,31 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
+LocalTime LocalNow() {
+  LocalTime t;
+  struct timespec now;
+  struct tm fields;
+  if (clock_gettime(CLOCK_REALTIME, &now) != 0 || localtime_r(&now.tv_sec, &fields) == nullptr) {
+    return t;
+  }
+  t.year = static_cast<uint16_t>(fields.tm_year + 1900);
+  t.month = static_cast<uint16_t>(fields.tm_mon + 1);
+  t.day = static_cast<uint16_t>(fields.tm_mday);
+  t.hour = static_cast<uint16_t>(fields.tm_hour);
+  t.minute = static_cast<uint16_t>(fields.tm_min);
+  t.second = static_cast<uint16_t>(fields.tm_sec);
+  t.millisecond = static_cast<uint16_t>(now.tv_nsec / 1000000);
+  return t;
+}
+
+bool File::Flush() {
+  if (native_ < 0) return false;
+  while (fsync(static_cast<int>(native_)) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return true;
+}
+
 bool File::ValidLocalTime(const LocalTime& local) {
   if (local.year < 1601 || local.year > 30827) return false;
   if (local.month < 1 || local.month > 12) return false;

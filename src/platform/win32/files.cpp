@@ -112,6 +112,15 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
+LocalTime LocalNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return LocalTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                   st.wMilliseconds};
+}
+
+bool File::Flush() { return IsOpen() && FlushFileBuffers(AsHandle(native_)) != 0; }
+
 namespace {
 
 SYSTEMTIME ToSystemTime(const LocalTime& t) {
