@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/cp932.h"
+
 namespace gp::platform {
 
 // ---------------------------------------------------------------------------------------------
@@ -179,10 +181,8 @@ inline constexpr char16_t kCp932Replacement = u'\u30FB';
 // Convenience for messages: unconvertible bytes come out as '?'.
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
 
-// True when byte b may begin a double-byte character of code page 932.
-inline bool IsCp932LeadByte(uint8_t b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+// The lead-byte test of base/cp932.h, under the name the platform's users know.
+using ::gp::IsCp932LeadByte;
 
 // Upper-cases a code page 932 text: single-byte letters through the code page's case table,
 // double-byte characters through the locale's mapping to upper case (full-width Latin, Greek
