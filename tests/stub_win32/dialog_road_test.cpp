@@ -6,9 +6,9 @@
 #include <chrono>
 #include <thread>
 
-#include "app/dialogs.h"
 #include "base/texts.h"
 #include "support/release_files.h"
+#include "ui/resource_ids.h"
 #include "uidriver/session.h"
 #include "uidriver/ui_driver.h"
 
@@ -17,6 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Files;
+using ui::kMainExecute;
+using ui::kMainProperties;
+using ui::kPropBrowse;
+using ui::kPropFolderEdit;
+using ui::kPropGenerations;
+using ui::kPropGroups;
 
 constexpr uint32_t kWaitMs = 60000;
 
