@@ -31,16 +31,6 @@ constexpr char kOldSuffix[] = ".old";
 // this large would not fit (and a long copy counts in 32 bits).
 constexpr uint64_t kMaxFileSize = cfb::CompoundFileWriter::kMaxStreamSizeV3 - (1u << 20);
 
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string u = path.u8string();
-  return std::string(u.begin(), u.end());
-}
-
-std::string GenericUtf8(const fs::path& path) {
-  const std::u8string u = path.generic_u8string();
-  return std::string(u.begin(), u.end());
-}
-
 std::string StageSuffix(size_t list) { return ".new" + std::to_string(list); }
 
 // Splits a code page 932 text at the backslashes that are characters of their own (not the

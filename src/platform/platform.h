@@ -97,6 +97,12 @@ class File {
   friend struct FileAccess;
 };
 
+// Reads exactly size bytes / writes all size bytes, in pieces of at most 1 GiB; a failed or
+// short transfer is a failure (what was transferred before it stays transferred). Nothing is
+// read or written for size 0.
+bool ReadExact(File& file, void* data, uint64_t size);
+bool WriteAll(File& file, const void* data, uint64_t size);
+
 // GetFileAttributes / SetFileAttributes.
 uint32_t ReadAttributes(const char* path);
 bool WriteAttributes(const char* path, uint32_t attributes);
