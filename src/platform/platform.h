@@ -7,6 +7,10 @@
 // Functions mirror the Windows calls the program relies on, with the same results (a length of
 // 0 for failure, INVALID attributes, a move that fails onto an existing file ...), so that the
 // program flow reads the same on both platforms. Names avoid the Windows macro names.
+//
+// Folder src/platform/: this header and its two implementations (win32/, posix/); the only
+// place that includes a system header of Windows or POSIX. It may include base; posix/ also
+// cfb, which its structured storage is built on.
 #pragma once
 
 #include <cstddef>

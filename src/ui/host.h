@@ -6,6 +6,9 @@
 //   - scripted (ui/scripted_host.h): records everything and answers from a script (tests).
 // The program reaches the current host through CurrentHost(); the entry point installs the
 // platform's default and tests install a scripted one.
+//
+// Folder src/ui/: the host interface, the resource ids, and the hosts (console, scripted,
+// win32/). It may include base and platform.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,10 @@
 // previous pass's stage file or the installed file, then commits: old files are deleted or
 // kept as ".old" backups, stage files take their targets' names, and files that another
 // program holds keep their old version. A progress dialog shows the passes.
+//
+// Folder src/update/: the package tables, file lists and detection, entry paths, the update
+// run and its file operations. It may include base, platform, format, storage, codec and ui;
+// never app, builder or cli.
 #pragma once
 
 #include <cstdint>
