@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Takes the pictures in docs/ of the Windows package program running under Wine on a virtual X
+# Takes the pictures in doc/ of the Windows package program running under Wine on a virtual X
 # server: the main dialog and the properties dialog (the bundled example's package), the
 # progress dialog and the completion message box (a package made here whose one step changes a
 # few hundred generated files, so that the run lasts long enough to be photographed).
 #
-#   bash scripts/screenshots.sh            # writes docs/main-dialog.png, docs/properties-dialog.png,
-#                                          #        docs/progress-dialog.png, docs/final-message.png
+#   bash scripts/screenshots.sh            # writes doc/main-dialog.png, doc/properties-dialog.png,
+#                                          #        doc/progress-dialog.png, doc/final-message.png
 #
-# Environment: SHOTS_OUT (folder for the PNGs, default docs/), GENPATCH and STUB (a Linux genpatch
+# Environment: SHOTS_OUT (folder for the PNGs, default doc/), GENPATCH and STUB (a Linux genpatch
 # and a genpatch-stub.exe to use instead of building them in build-shots/), SHOTS_FILES (files in
 # the progress dialog's package, default 300).
 #
@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-out=${SHOTS_OUT:-$root/docs}
+out=${SHOTS_OUT:-$root/doc}
 shots=$root/build-shots
 work=/tmp/shot
 

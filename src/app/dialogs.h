@@ -1,29 +1,17 @@
 // The main dialog (destination folder, Properties, Execute, Cancel) and the properties dialog
 // (generations and their additional groups, whose folders the user may change). Written once
-// over the host's control interface. Each procedure works on the run context it is made with;
-// the host hands the procedure object to every message of its dialog.
+// over the host's control interface; their control ids are in ui/resource_ids.h. Each procedure
+// works on the run context it is made with; the host hands the procedure object to every
+// message of its dialog.
 #pragma once
 
 #include "ui/host.h"
+#include "ui/resource_ids.h"
 #include "update/run_context.h"
 
 namespace gp {
 
-// Control ids of the main dialog.
-inline constexpr int kMainFolderEdit = 1000;
-inline constexpr int kMainBrowse = 1001;
-inline constexpr int kMainExecute = 1002;
-inline constexpr int kMainProperties = 1003;
-// Control ids of the properties dialog.
-inline constexpr int kPropBrowse = 1004;
-inline constexpr int kPropFolderEdit = 1005;
-inline constexpr int kPropGenerations = 1006;
-inline constexpr int kPropGroups = 1007;
-inline constexpr int kPropGenerationComment = 1011;
-inline constexpr int kPropGroupComment = 1012;
-inline constexpr int kPropProjectComment = 1019;
-
-// The folder chooser: shows the host's folder-browse dialog; on a choice the 256-byte buffer
+// The folder chooser: shows the system's folder-browse dialog; on a choice the 256-byte buffer
 // is cleared and receives the folder, otherwise it stays as it was.
 void ChooseFolder(ui::Host& host, ui::Window owner, char* buffer);
 

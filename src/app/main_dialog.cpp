@@ -43,12 +43,12 @@ bool MainDialogProcedure::OnInit(ui::DialogControls& dialog) {
     std::memset(destination, 0, layout::kPathBufferSize);
     std::strncpy(destination, default_folder, kFolderLimit - 1);
   }
-  dialog.SetItemText(kMainFolderEdit, destination);
+  dialog.SetItemText(ui::kMainFolderEdit, destination);
   host.SetDialogIcon(dialog.Handle(), ui::kIconMain);
 
   const bool choice = package.FolderChoice();
-  dialog.EnableItem(kMainFolderEdit, choice);
-  dialog.EnableItem(kMainBrowse, choice);
+  dialog.EnableItem(ui::kMainFolderEdit, choice);
+  dialog.EnableItem(ui::kMainBrowse, choice);
   return true;
 }
 
@@ -58,22 +58,22 @@ bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) 
   ui::Host& host = context_.host;
   PackageTables& package = context_.package;
   switch (control_id) {
-    case kMainBrowse: {
+    case ui::kMainBrowse: {
       char chosen[kFolderLimit];
       std::memcpy(chosen, package.destination_folder.get(), kFolderLimit);
       ChooseFolder(host, dialog.Handle(), chosen);
       chosen[kFolderLimit - 1] = '\0';
       std::memcpy(package.destination_folder.get(), chosen, kFolderLimit);
-      dialog.SetItemText(kMainFolderEdit, package.destination_folder.get());
+      dialog.SetItemText(ui::kMainFolderEdit, package.destination_folder.get());
       return true;
     }
-    case kMainExecute: {
+    case ui::kMainExecute: {
       executing_ = true;
       host.EnableWindow(dialog.Handle(), false);
       void* previous = host.SetWaitCursor();
       const char* argument = context_.argument_path.c_str();
       if (ExtractPayload(context_, argument)) {
-        const std::string typed = dialog.GetItemText(kMainFolderEdit, 1024);
+        const std::string typed = dialog.GetItemText(ui::kMainFolderEdit, 1024);
         if (typed.size() < kFolderLimit) {
           char* destination = package.destination_folder.get();
           std::memset(destination, 0, layout::kPathBufferSize);
@@ -87,7 +87,7 @@ bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) 
       executing_ = false;
       return true;
     }
-    case kMainProperties: {
+    case ui::kMainProperties: {
       PropertiesDialogProcedure properties(context_);
       host.RunModal(ui::kDialogProperties, dialog.Handle(), properties);
       return true;

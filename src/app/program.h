@@ -1,5 +1,9 @@
 // The program flow from entry to exit: status window, loading, the dialog or direct road,
 // clean-up, the restart prompt and the exit code.
+//
+// Folder src/app/: the package program: program flow, package loader, payload extraction, the
+// main and properties dialogs. It may include everything below it (base, platform, format,
+// storage, codec, ui, update), never builder or cli.
 #pragma once
 
 #include "ui/host.h"

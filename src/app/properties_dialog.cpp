@@ -29,8 +29,8 @@ void PropertiesDialogProcedure::FreeCopies() {
 
 int PropertiesDialogProcedure::SelectedCell(ui::DialogControls& dialog) {
   const PackageTables& package = context_.package;
-  const int g = dialog.ComboSelection(kPropGenerations);
-  const int k = dialog.ComboSelection(kPropGroups);
+  const int g = dialog.ComboSelection(ui::kPropGenerations);
+  const int k = dialog.ComboSelection(ui::kPropGroups);
   if (g < 0 || k < 0 || package.group_count <= 0 || k >= package.group_count) return -1;
   const int cell = g * package.group_count + k;
   return cell < cells_ ? cell : -1;
@@ -66,30 +66,30 @@ bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
     }
   }
 
-  dialog.SetItemText(kPropProjectComment, package.Text(kSlotProjectComment));
+  dialog.SetItemText(ui::kPropProjectComment, package.Text(kSlotProjectComment));
   for (int g = 0; g < generations; ++g) {
-    dialog.ComboAdd(kPropGenerations, package.generations[g].name);
+    dialog.ComboAdd(ui::kPropGenerations, package.generations[g].name);
   }
   if (generations > 0) {
-    dialog.ComboSelect(kPropGenerations, 0);
-    dialog.SetItemText(kPropGenerationComment, package.generations[0].comment);
+    dialog.ComboSelect(ui::kPropGenerations, 0);
+    dialog.SetItemText(ui::kPropGenerationComment, package.generations[0].comment);
   }
 
   if (generations > 0 && package.generations[0].entry_count != 0 && groups != 0) {
     refill_guard_ = false;
     for (int k = 0; k < package.generations[0].entry_count; ++k) {
       const GroupCell* cell = package.Cell(0, k);
-      dialog.ComboAdd(kPropGroups, cell && cell->name ? cell->name : "");
+      dialog.ComboAdd(ui::kPropGroups, cell && cell->name ? cell->name : "");
     }
-    dialog.ComboSelect(kPropGroups, 0);
-    dialog.SetItemText(kPropFolderEdit, copies_ && copies_[0] ? copies_[0] : "");
+    dialog.ComboSelect(ui::kPropGroups, 0);
+    dialog.SetItemText(ui::kPropFolderEdit, copies_ && copies_[0] ? copies_[0] : "");
     const GroupCell* first = package.Cell(0, 0);
-    dialog.SetItemText(kPropGroupComment, first && first->comment ? first->comment : "");
+    dialog.SetItemText(ui::kPropGroupComment, first && first->comment ? first->comment : "");
     refill_guard_ = true;
   } else {
-    dialog.EnableItem(kPropBrowse, false);
-    dialog.EnableItem(kPropFolderEdit, false);
-    dialog.EnableItem(kPropGroups, false);
+    dialog.EnableItem(ui::kPropBrowse, false);
+    dialog.EnableItem(ui::kPropFolderEdit, false);
+    dialog.EnableItem(ui::kPropGroups, false);
   }
   return true;
 }
@@ -97,30 +97,30 @@ bool PropertiesDialogProcedure::OnInit(ui::DialogControls& dialog) {
 void PropertiesDialogProcedure::Refill(ui::DialogControls& dialog) {
   PackageTables& package = context_.package;
   refill_guard_ = false;
-  for (int n = dialog.ComboCount(kPropGroups); n > 0; --n) dialog.ComboDelete(kPropGroups, 0);
-  const int g = dialog.ComboSelection(kPropGenerations);
-  dialog.SetItemText(kPropFolderEdit, "");
+  for (int n = dialog.ComboCount(ui::kPropGroups); n > 0; --n) dialog.ComboDelete(ui::kPropGroups, 0);
+  const int g = dialog.ComboSelection(ui::kPropGenerations);
+  dialog.SetItemText(ui::kPropFolderEdit, "");
   const bool valid = package.generations && g >= 0 && g < package.generation_count;
-  dialog.SetItemText(kPropGenerationComment, valid ? package.generations[g].comment : "");
+  dialog.SetItemText(ui::kPropGenerationComment, valid ? package.generations[g].comment : "");
   const int entries = valid ? package.generations[g].entry_count : 0;
   if (entries != 0 && package.group_count > 0) {
-    dialog.EnableItem(kPropGroups, true);
+    dialog.EnableItem(ui::kPropGroups, true);
     for (int k = 0; k < entries; ++k) {
       const GroupCell* cell = package.Cell(g, k);
-      dialog.ComboAdd(kPropGroups, cell && cell->name ? cell->name : "");
+      dialog.ComboAdd(ui::kPropGroups, cell && cell->name ? cell->name : "");
     }
-    dialog.ComboSelect(kPropGroups, 0);
+    dialog.ComboSelect(ui::kPropGroups, 0);
     const char* copy = SelectedCopy(dialog);
-    dialog.SetItemText(kPropFolderEdit, copy ? copy : "");
+    dialog.SetItemText(ui::kPropFolderEdit, copy ? copy : "");
     const GroupCell* first = package.Cell(g, 0);
-    dialog.SetItemText(kPropGroupComment, first && first->comment ? first->comment : "");
-    dialog.EnableItem(kPropBrowse, true);
-    dialog.EnableItem(kPropFolderEdit, true);
+    dialog.SetItemText(ui::kPropGroupComment, first && first->comment ? first->comment : "");
+    dialog.EnableItem(ui::kPropBrowse, true);
+    dialog.EnableItem(ui::kPropFolderEdit, true);
   } else {
-    dialog.EnableItem(kPropBrowse, false);
-    dialog.EnableItem(kPropFolderEdit, false);
-    dialog.EnableItem(kPropGroups, false);
-    dialog.SetItemText(kPropGroupComment, "");
+    dialog.EnableItem(ui::kPropBrowse, false);
+    dialog.EnableItem(ui::kPropFolderEdit, false);
+    dialog.EnableItem(ui::kPropGroups, false);
+    dialog.SetItemText(ui::kPropGroupComment, "");
   }
   refill_guard_ = true;
 }
@@ -151,37 +151,37 @@ bool PropertiesDialogProcedure::OnCommand(ui::DialogControls& dialog, int contro
       FreeCopies();
       dialog.EndDialog(1);
       return true;
-    case kPropBrowse: {
+    case ui::kPropBrowse: {
       char* copy = SelectedCopy(dialog);
       if (copy == nullptr) return true;
       ChooseFolder(context_.host, dialog.Handle(), copy);
       copy[kCopySize - 1] = '\0';
-      dialog.SetItemText(kPropFolderEdit, copy);
+      dialog.SetItemText(ui::kPropFolderEdit, copy);
       return true;
     }
-    case kPropFolderEdit: {
+    case ui::kPropFolderEdit: {
       if (!refill_guard_) return true;
       char* copy = SelectedCopy(dialog);
       if (copy == nullptr) return true;
-      const std::string typed = dialog.GetItemText(kPropFolderEdit, 1024);
+      const std::string typed = dialog.GetItemText(ui::kPropFolderEdit, 1024);
       // A folder of 256 bytes or more does not fit: the previous text stays.
       if (typed.size() >= kCopySize) return true;
       std::memset(copy, 0, kCopySize);
       std::memcpy(copy, typed.data(), typed.size());
       return true;
     }
-    case kPropGenerations:
+    case ui::kPropGenerations:
       Refill(dialog);
       return true;
-    case kPropGroups: {
+    case ui::kPropGroups: {
       refill_guard_ = false;
       const char* copy = SelectedCopy(dialog);
-      dialog.SetItemText(kPropFolderEdit, copy ? copy : "");
+      dialog.SetItemText(ui::kPropFolderEdit, copy ? copy : "");
       const int cell = SelectedCell(dialog);
       const GroupCell* group =
           cell >= 0 ? package.Cell(cell / package.group_count, cell % package.group_count)
                     : nullptr;
-      dialog.SetItemText(kPropGroupComment, group && group->comment ? group->comment : "");
+      dialog.SetItemText(ui::kPropGroupComment, group && group->comment ? group->comment : "");
       refill_guard_ = true;
       return true;
     }

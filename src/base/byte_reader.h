@@ -1,6 +1,10 @@
 // One bounds-checked reader for parsing bytes in memory. Every get reports failure instead of
 // reading past the end; a failed get leaves the position unchanged. Checks are never compiled
 // out.
+//
+// Folder src/base/: the lowest layer, header-only: little-endian loads and stores, this
+// bounds-checked reader, code page 932 lead bytes and the program's fixed texts. It includes
+// nothing of the project's.
 #pragma once
 
 #include <cstddef>

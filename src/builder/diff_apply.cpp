@@ -4,17 +4,6 @@
 
 namespace gp::builder {
 
-const char* DiffStatusName(DiffStatus status) {
-  switch (status) {
-    case DiffStatus::kOk: return "ok";
-    case DiffStatus::kTruncatedHeader: return "truncated header";
-    case DiffStatus::kTruncatedCommand: return "truncated command";
-    case DiffStatus::kCopyOutsideOld: return "copy outside the old file";
-    case DiffStatus::kOutputTooLarge: return "output too large";
-  }
-  return "unknown";
-}
-
 DiffStatus ForEachDiffCommand(std::span<const uint8_t> diff,
                               const std::function<bool(const DiffCommand&)>& visit) {
   ByteReader reader(diff.data(), diff.size());

@@ -22,8 +22,6 @@ enum class DiffStatus {
   kOutputTooLarge,    // the result would exceed the caller's limit
 };
 
-const char* DiffStatusName(DiffStatus status);
-
 struct DiffCommand {
   enum class Kind { kLiteral, kShortCopy, kLongCopy };
   Kind kind = Kind::kLiteral;

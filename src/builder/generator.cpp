@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "base/cp932.h"
 #include "base/endian.h"
 #include "builder/build_error.h"
 #include "builder/diff_apply.h"
@@ -16,6 +17,7 @@
 #include "cfb/entry_names.h"
 #include "format/data_stream.h"
 #include "format/list_record.h"
+#include "format/path_component.h"
 #include "platform/platform.h"
 
 namespace gp::builder {
@@ -31,31 +33,21 @@ constexpr char kOldSuffix[] = ".old";
 // this large would not fit (and a long copy counts in 32 bits).
 constexpr uint64_t kMaxFileSize = cfb::CompoundFileWriter::kMaxStreamSizeV3 - (1u << 20);
 
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string u = path.u8string();
-  return std::string(u.begin(), u.end());
-}
-
-std::string GenericUtf8(const fs::path& path) {
-  const std::u8string u = path.generic_u8string();
-  return std::string(u.begin(), u.end());
-}
-
 std::string StageSuffix(size_t list) { return ".new" + std::to_string(list); }
 
 // Splits a code page 932 text at the backslashes that are characters of their own (not the
 // second byte of a double-byte character).
-std::vector<std::string> SplitCharacters(const std::string& text, bool also_slash) {
+std::vector<std::string> SplitCharacters(const std::string& text) {
   std::vector<std::string> parts;
   std::string part;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<uint8_t>(text[i]);
-    if (platform::IsCp932LeadByte(byte) && i + 1 < text.size()) {
+    if (IsCp932LeadByte(byte) && i + 1 < text.size()) {
       part += text[i];
       part += text[++i];
       continue;
     }
-    if (text[i] == '\\' || (also_slash && text[i] == '/')) {
+    if (text[i] == '\\') {
       parts.push_back(part);
       part.clear();
     } else {
@@ -66,13 +58,12 @@ std::vector<std::string> SplitCharacters(const std::string& text, bool also_slas
   return parts;
 }
 
-// Splits at every 0x5C byte (and '/' when asked), as storages and the program's byte-wise
-// checks cut a path.
-std::vector<std::string> SplitBytes(const std::string& text, bool also_slash) {
+// Splits at every 0x5C byte, as storages and the program's byte-wise checks cut a path.
+std::vector<std::string> SplitBytes(const std::string& text) {
   std::vector<std::string> parts;
   size_t start = 0;
   for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == '\\' || (also_slash && text[i] == '/')) {
+    if (i == text.size() || text[i] == '\\') {
       parts.push_back(text.substr(start, i - start));
       start = i + 1;
     }
@@ -80,46 +71,27 @@ std::vector<std::string> SplitBytes(const std::string& text, bool also_slash) {
   return parts;
 }
 
-// Only dots and blanks, with at least two dots: a file system may take it for a parent folder.
-bool IsClimbing(const std::string& component) {
-  int dots = 0;
-  for (char c : component) {
-    if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
-
 // Why a file or folder name (one component, code page 932) cannot go into a package, or empty.
 std::string NameProblem(const std::string& name) {
-  if (name.find(':') != std::string::npos) return "it contains ':'";
-  for (const auto& parts : {SplitBytes(name, true), SplitCharacters(name, true)}) {
-    for (const std::string& part : parts) {
-      if (IsClimbing(part)) return "it reads as a parent folder ('..')";
-    }
-  }
-  for (size_t i = 0; i < name.size(); ++i) {
-    const auto byte = static_cast<uint8_t>(name[i]);
-    if (platform::IsCp932LeadByte(byte) && i + 1 < name.size()) {
-      ++i;
-      continue;
-    }
-    if (byte < 0x20 || std::string_view("<>\"|?*/").find(name[i]) != std::string_view::npos) {
+  switch (format::CheckComponent(name)) {
+    case format::ComponentProblem::kNone:
+      return std::string();
+    case format::ComponentProblem::kColon:
+      return "it contains ':'";
+    case format::ComponentProblem::kClimbing:
+      return "it reads as a parent folder ('..')";
+    case format::ComponentProblem::kForbiddenCharacter:
       return "it contains a character that Windows does not allow in names";
-    }
+    case format::ComponentProblem::kTrailingDotOrBlank:
+      return "Windows drops a dot or blank at the end of a name";
   }
-  const char last = name.empty() ? '\0' : name.back();
-  if (last == '.' || last == ' ') return "Windows drops a dot or blank at the end of a name";
   return std::string();
 }
 
 // True when the text's last byte is a backslash character (not a second byte).
 bool EndsWithBackslash(const std::string& text) {
   if (text.empty() || text.back() != '\\') return false;
-  const std::vector<std::string> parts = SplitCharacters(text, false);
+  const std::vector<std::string> parts = SplitCharacters(text);
   return parts.size() > 1 && parts.back().empty();
 }
 
@@ -462,7 +434,7 @@ class Generator {
     if (file.size >= kMaxFileSize) {
       throw BuildError(where + ": files of 2 GiB or more cannot be carried");
     }
-    std::vector<std::string> components = SplitCharacters(file.folder, false);
+    std::vector<std::string> components = SplitCharacters(file.folder);
     components.back() = file.name;  // the folder ends with a backslash: its last part is empty
     for (const std::string& component : components) {
       const std::string problem = NameProblem(component);
@@ -496,7 +468,7 @@ class Generator {
   // The new data path names a stream: its parts between 0x5C bytes become storage names.
   void CheckStoredPath(size_t k, size_t g, const Slot& slot, size_t index) {
     const ReleaseFile& file = *slot.file;
-    const std::vector<std::string> parts = SplitBytes(DataPath(k, g, slot, index), false);
+    const std::vector<std::string> parts = SplitBytes(DataPath(k, g, slot, index));
     for (const std::string& part : parts) {
       const std::u16string name = platform::Cp932ToUtf16Lenient(part);
       std::string problem;

@@ -26,6 +26,10 @@
 //
 // Output depends only on the inputs: entries are sorted, streams are numbered in that order,
 // and the only times stored are the files' own.
+//
+// Folder src/builder/: the generator: release trees, diff encoder, list, options and header
+// writers, packaging. It may include base, platform, cfb, format and codec; nothing the package
+// program links depends on it.
 #pragma once
 
 #include <cstdint>

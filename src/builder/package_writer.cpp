@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+#include "builder/release_tree.h"
 #include "cfb/entry_names.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
@@ -16,9 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string ProgramPathOf(const fs::path& host) {
-  const std::u8string u = host.u8string();
   std::string program;
-  if (!platform::HostToProgramPath(std::string(u.begin(), u.end()), &program)) return {};
+  if (!platform::HostToProgramPath(Utf8Of(host), &program)) return {};
   return program;
 }
 
@@ -71,23 +71,6 @@ DocfileStream StreamFromBytes(std::string path, std::vector<uint8_t> bytes) {
     std::copy(data->begin() + static_cast<std::ptrdiff_t>(offset),
               data->begin() + static_cast<std::ptrdiff_t>(offset + size), out);
     return true;
-  };
-  return s;
-}
-
-DocfileStream StreamFromFile(std::string path, const fs::path& file) {
-  DocfileStream s;
-  s.path = std::move(path);
-  std::error_code ec;
-  s.size = fs::file_size(file, ec);
-  if (ec) s.size = 0;
-  auto stream = std::make_shared<std::ifstream>();
-  s.source = [file, stream](uint64_t offset, uint8_t* out, size_t size) {
-    if (!stream->is_open()) stream->open(file, std::ios::binary);
-    stream->clear();
-    stream->seekg(static_cast<std::streamoff>(offset));
-    stream->read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(size));
-    return static_cast<size_t>(stream->gcount()) == size;
   };
   return s;
 }

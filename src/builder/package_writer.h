@@ -24,7 +24,6 @@ struct DocfileStream {
 };
 
 DocfileStream StreamFromBytes(std::string path, std::vector<uint8_t> bytes);
-DocfileStream StreamFromFile(std::string path, const std::filesystem::path& file);
 
 enum class PayloadForm {
   kCompressed,    // payload container with LZW pieces (stored pieces where that is smaller)

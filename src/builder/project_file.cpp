@@ -6,6 +6,7 @@
 #include <toml++/toml.h>
 
 #include "builder/build_error.h"
+#include "builder/release_tree.h"
 #include "platform/platform.h"
 
 namespace gp::builder {
@@ -138,8 +139,7 @@ GeneratorInput ParseProject(std::string_view text, const fs::path& base, const s
     release.folder = r.Folder(table, "folder", base, where);
     fs::path normal = release.folder.lexically_normal();
     if (!normal.has_filename()) normal = normal.parent_path();
-    const std::u8string folder_name = normal.filename().u8string();
-    if (!platform::Utf8ToCp932(std::string(folder_name.begin(), folder_name.end()), &release.name)) {
+    if (!platform::Utf8ToCp932(Utf8Of(normal.filename()), &release.name)) {
       release.name.clear();
     }
     r.Text(table, "name", &release.name);
@@ -171,12 +171,10 @@ GeneratorInput ParseProject(std::string_view text, const fs::path& base, const s
 
 GeneratorInput ReadProjectFile(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw BuildError("cannot read the project file '" + std::string(
-                                reinterpret_cast<const char*>(file.u8string().c_str())) + "'");
+  if (!in) throw BuildError("cannot read the project file '" + Utf8Of(file) + "'");
   std::stringstream text;
   text << in.rdbuf();
-  const std::u8string name = file.u8string();
-  return ParseProject(text.str(), file.parent_path(), std::string(name.begin(), name.end()));
+  return ParseProject(text.str(), file.parent_path(), Utf8Of(file));
 }
 
 }  // namespace gp::builder

@@ -20,16 +20,6 @@ constexpr size_t kReadChunk = 1 << 20;
 // The checksum the program computes for an empty file.
 constexpr uint32_t kEmptyFileCrc = 0xFFFFFFFFu;
 
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string u = path.u8string();
-  return std::string(u.begin(), u.end());
-}
-
-std::string GenericUtf8(const fs::path& path) {
-  const std::u8string u = path.generic_u8string();
-  return std::string(u.begin(), u.end());
-}
-
 struct Walker {
   fs::path root;
   std::vector<std::string> excluded;  // generic forms, relative to root
@@ -199,6 +189,16 @@ bool SameContent(const fs::path& a, const fs::path& b) {
     }
     if (n_a == 0) return true;
   }
+}
+
+std::string Utf8Of(const fs::path& path) {
+  const std::u8string u = path.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+std::string GenericUtf8(const fs::path& path) {
+  const std::u8string u = path.generic_u8string();
+  return std::string(u.begin(), u.end());
 }
 
 std::string DisplayPath(const fs::path& path) { return "'" + Utf8Of(path) + "'"; }

@@ -54,7 +54,11 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& file);
 // True when the two files hold the same bytes; throws BuildError when one cannot be read.
 bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// A host path for messages, in UTF-8.
+// A host path as UTF-8 text; with forward slashes (GenericUtf8), as exclusions and group sources
+// are written.
+std::string Utf8Of(const std::filesystem::path& path);
+std::string GenericUtf8(const std::filesystem::path& path);
+// A host path for messages, in UTF-8, in quotes.
 std::string DisplayPath(const std::filesystem::path& path);
 // Code page 932 to UTF-8 for messages (unconvertible bytes as '?').
 std::string DisplayText(const std::string& cp932);

@@ -7,6 +7,9 @@
 // the directory (one small record per entry) and the mini stream's sector list are held while
 // the file is open; an open stream holds the list of its own sectors (4 bytes per sector), never
 // its data.
+//
+// Folder src/cfb/: the portable compound-file reader and writer, plain C++ without platform
+// calls, used by the posix structured storage and by the generator. It may include base only.
 #pragma once
 
 #include <cstddef>

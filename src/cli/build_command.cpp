@@ -9,6 +9,7 @@
 #include "builder/generator.h"
 #include "builder/package_writer.h"
 #include "builder/project_file.h"
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/package_file.h"
@@ -116,11 +117,6 @@ Options ParseOptions(const Args& args, bool* help) {
                    kExitUsage);
   }
   return o;
-}
-
-std::string Utf8Of(const fs::path& path) {
-  const std::u8string u = path.u8string();
-  return std::string(u.begin(), u.end());
 }
 
 // The program image next to the running genpatch: genpatch-stub.exe for Windows packages,
@@ -237,7 +233,7 @@ int BuildCommand(const Args& args) {
       desc.stub = o.stub.empty() ? DefaultStub(o.target) : o.stub;
       std::error_code ec;
       if (!fs::is_regular_file(desc.stub, ec)) {
-        throw CliError("the program image '" + Utf8Of(desc.stub) + "' does not exist; name it with --stub "
+        throw CliError("the program image '" + builder::Utf8Of(desc.stub) + "' does not exist; name it with --stub "
                        "or write a package data file with --data-file");
       }
     }
@@ -253,7 +249,7 @@ int BuildCommand(const Args& args) {
   }
   std::error_code ec;
   fs::rename(partial, o.out, ec);
-  if (ec) throw CliError("cannot write '" + Utf8Of(o.out) + "': " + ec.message());
+  if (ec) throw CliError("cannot write '" + builder::Utf8Of(o.out) + "': " + ec.message());
   partial_cleanup.keep = true;
 
   std::string summary = "genpatch build: " + std::to_string(release_count) + " releases, " +
@@ -269,7 +265,7 @@ int BuildCommand(const Args& args) {
   summary += "  payload       " + Grouped(sizes.payload) + " bytes" +
              (o.uncompressed ? " (uncompressed)\n" : " (compressed)\n");
   if (!o.data_file) summary += "  program image " + Grouped(sizes.program) + " bytes\n";
-  summary += "  package       " + Grouped(sizes.total) + " bytes: " + Utf8Of(o.out) + "\n";
+  summary += "  package       " + Grouped(sizes.total) + " bytes: " + builder::Utf8Of(o.out) + "\n";
   platform::WriteStdout(summary);
   return kExitOk;
 }

@@ -1,5 +1,8 @@
 // The verbs of the genpatch command. Each takes its arguments (after the verb) and returns the
 // exit code; errors are thrown as CliError.
+//
+// Folder src/cli/: the genpatch command, the top layer: its verbs may include every other
+// folder except uidriver.
 #pragma once
 
 #include <string>

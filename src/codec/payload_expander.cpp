@@ -17,32 +17,8 @@ namespace {
 
 constexpr uint32_t kTempFolderLimit = 256;
 constexpr size_t kPathBuffer = 260;
-// Transfers through the platform go in pieces of at most this many bytes.
-constexpr uint32_t kMaxTransfer = 1u << 30;
 // Buffer for appending an expanded piece to the output.
 constexpr uint32_t kAppendBuffer = 1u << 20;
-
-bool ReadExact(platform::File* file, uint8_t* data, uint64_t size) {
-  while (size > 0) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(size, kMaxTransfer));
-    uint32_t done = 0;
-    if (!file->Read(data, n, &done) || done != n) return false;
-    data += n;
-    size -= n;
-  }
-  return true;
-}
-
-bool WriteExact(platform::File* file, const uint8_t* data, uint64_t size) {
-  while (size > 0) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(size, kMaxTransfer));
-    uint32_t done = 0;
-    if (!file->Write(data, n, &done) || done != n) return false;
-    data += n;
-    size -= n;
-  }
-  return true;
-}
 
 // A heap buffer of size bytes, or null when it cannot be had (also when size does not fit the
 // address space).
@@ -57,7 +33,7 @@ bool WriteWholeFile(const char* path, const uint8_t* data, uint64_t size) {
                  platform::Disposition::kCreateAlways, platform::Hint::kSequentialScan)) {
     return false;
   }
-  return WriteExact(&file, data, size);
+  return platform::WriteAll(file, data, size);
 }
 
 // Appends the whole file at path to output.
@@ -74,7 +50,10 @@ bool AppendFile(const char* path, platform::File* output) {
   if (!buffer) return false;
   while (size > 0) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(size, buffer_size));
-    if (!ReadExact(&file, buffer.get(), n) || !WriteExact(output, buffer.get(), n)) return false;
+    if (!platform::ReadExact(file, buffer.get(), n) ||
+        !platform::WriteAll(*output, buffer.get(), n)) {
+      return false;
+    }
     size -= n;
   }
   return true;
@@ -97,7 +76,7 @@ bool ExpandPieces(const char* input_path, const char* scratch_path, const char* 
   if (!input.Size(&input_size) || input_size < payload::kPiecesOffset) return false;
   uint8_t count_bytes[4];
   if (!input.Seek(payload::kPieceCountOffset, platform::Origin::kBegin) ||
-      !ReadExact(&input, count_bytes, sizeof(count_bytes))) {
+      !platform::ReadExact(input, count_bytes, sizeof(count_bytes))) {
     return false;
   }
   const auto count = static_cast<int32_t>(LoadU32(count_bytes));
@@ -107,13 +86,13 @@ bool ExpandPieces(const char* input_path, const char* scratch_path, const char* 
 
   for (int32_t piece = 0; piece < count; ++piece) {
     uint8_t header[payload::kPieceHeaderSize];
-    if (remaining < sizeof(header) || !ReadExact(&input, header, sizeof(header))) return false;
+    if (remaining < sizeof(header) || !platform::ReadExact(input, header, sizeof(header))) return false;
     remaining -= sizeof(header);
     const uint8_t method = header[payload::kPieceMethodOffset];
     const uint32_t length = LoadU32(header + payload::kPieceLengthOffset);
     if (length > remaining) return false;
     auto data = Allocate(std::max<uint32_t>(length, 1));
-    if (!data || !ReadExact(&input, data.get(), length)) return false;
+    if (!data || !platform::ReadExact(input, data.get(), length)) return false;
     remaining -= length;
 
     if (method == payload::kMethodCompressed) {
@@ -123,7 +102,7 @@ bool ExpandPieces(const char* input_path, const char* scratch_path, const char* 
       if (!ExpandPieceFile(scratch_path) || !AppendFile(scratch_path, &output)) return false;
     } else {
       // A stored piece is copied unchanged; a trip through the scratch file would not alter it.
-      if (!WriteExact(&output, data.get(), length)) return false;
+      if (!platform::WriteAll(output, data.get(), length)) return false;
     }
   }
   return true;
@@ -145,13 +124,13 @@ bool ExpandPieceFile(const char* path) {
     uint64_t size = 0;
     uint8_t declared_bytes[payload::kDeclaredSizeSize];
     if (!file.Size(&size) || size < payload::kBlocksOffset ||
-        !ReadExact(&file, declared_bytes, sizeof(declared_bytes))) {
+        !platform::ReadExact(file, declared_bytes, sizeof(declared_bytes))) {
       return false;
     }
     declared = static_cast<int32_t>(LoadU32(declared_bytes));
     blocks_size = size - payload::kBlocksOffset;
     blocks = Allocate(std::max<uint64_t>(blocks_size, 1));
-    if (!blocks || !ReadExact(&file, blocks.get(), blocks_size)) return false;
+    if (!blocks || !platform::ReadExact(file, blocks.get(), blocks_size)) return false;
   }
   return LzwDecode(blocks.get(), static_cast<size_t>(blocks_size), declared, path) == kLzwDone;
 }

@@ -1,4 +1,8 @@
 // Expansion of the payload container into the work docfile.
+//
+// Folder src/codec/: LZW coding and CRC-32 over memory, and their file-level operations
+// (payload expansion, file checksums) through the platform. It may include base, platform,
+// format and storage (whose owned strings and file helpers the file-level operations use).
 #pragma once
 
 #include "storage/owned_string.h"

@@ -15,8 +15,6 @@ namespace gp {
 
 namespace {
 
-constexpr uint32_t kMaxTransfer = 1u << 30;
-
 void AppendHeader(uint32_t piece_count, std::vector<uint8_t>* out) {
   uint8_t header[payload::kPiecesOffset];
   std::memcpy(header + payload::kMagicOffset, texts::kPayloadMagic, payload::kMagicSize);
@@ -49,19 +47,6 @@ bool AppendPiece(const uint8_t* data, uint32_t size, const PayloadWriterOptions&
   }
   (*out)[start + payload::kPieceMethodOffset] = method;
   StoreU32(out->data() + start + payload::kPieceLengthOffset, static_cast<uint32_t>(length));
-  return true;
-}
-
-bool WriteAll(platform::File* file, const std::vector<uint8_t>& bytes) {
-  const uint8_t* data = bytes.data();
-  size_t size = bytes.size();
-  while (size > 0) {
-    const auto n = static_cast<uint32_t>(std::min<size_t>(size, kMaxTransfer));
-    uint32_t done = 0;
-    if (!file->Write(data, n, &done) || done != n) return false;
-    data += n;
-    size -= n;
-  }
   return true;
 }
 
@@ -114,7 +99,7 @@ bool WritePayloadFile(const uint8_t* data, size_t size, const char* path,
   std::vector<uint8_t> bytes;
   if (!WritePayload(data, size, options, &bytes)) return false;
   platform::File file;
-  return OpenOutput(path, &file) && WriteAll(&file, bytes);
+  return OpenOutput(path, &file) && platform::WriteAll(file, bytes.data(), bytes.size());
 }
 
 bool WritePayloadFromFile(const char* input_path, const char* output_path,
@@ -134,15 +119,17 @@ bool WritePayloadFromFile(const char* input_path, const char* output_path,
 
   std::vector<uint8_t> bytes;
   AppendHeader(static_cast<uint32_t>(sizes.size()), &bytes);
-  if (!WriteAll(&output, bytes)) return false;
+  if (!platform::WriteAll(output, bytes.data(), bytes.size())) return false;
   std::unique_ptr<uint8_t[]> piece(
       new (std::nothrow) uint8_t[sizes.empty() ? 1 : options.piece_size]);
   if (!piece) return false;
   for (const uint32_t n : sizes) {
-    uint32_t done = 0;
-    if (!input.Read(piece.get(), n, &done) || done != n) return false;
+    if (!platform::ReadExact(input, piece.get(), n)) return false;
     bytes.clear();
-    if (!AppendPiece(piece.get(), n, options, &bytes) || !WriteAll(&output, bytes)) return false;
+    if (!AppendPiece(piece.get(), n, options, &bytes) ||
+        !platform::WriteAll(output, bytes.data(), bytes.size())) {
+      return false;
+    }
   }
   return true;
 }

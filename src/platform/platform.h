@@ -7,12 +7,18 @@
 // Functions mirror the Windows calls the program relies on, with the same results (a length of
 // 0 for failure, INVALID attributes, a move that fails onto an existing file ...), so that the
 // program flow reads the same on both platforms. Names avoid the Windows macro names.
+//
+// Folder src/platform/: this header and its two implementations (win32/, posix/); the only
+// place that includes a system header of Windows or POSIX. It may include base; posix/ also
+// cfb, which its structured storage is built on.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "base/cp932.h"
 
 namespace gp::platform {
 
@@ -101,6 +107,12 @@ class File {
   friend struct FileAccess;
 };
 
+// Reads exactly size bytes / writes all size bytes, in pieces of at most 1 GiB; a failed or
+// short transfer is a failure (what was transferred before it stays transferred). Nothing is
+// read or written for size 0.
+bool ReadExact(File& file, void* data, uint64_t size);
+bool WriteAll(File& file, const void* data, uint64_t size);
+
 // GetFileAttributes / SetFileAttributes.
 uint32_t ReadAttributes(const char* path);
 bool WriteAttributes(const char* path, uint32_t attributes);
@@ -185,10 +197,8 @@ inline constexpr char16_t kCp932Replacement = u'\u30FB';
 // Convenience for messages: unconvertible bytes come out as '?'.
 std::string Cp932ToUtf8Lossy(std::string_view cp932);
 
-// True when byte b may begin a double-byte character of code page 932.
-inline bool IsCp932LeadByte(uint8_t b) {
-  return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
+// The lead-byte test of base/cp932.h, under the name the platform's users know.
+using ::gp::IsCp932LeadByte;
 
 // Upper-cases a code page 932 text: single-byte letters through the code page's case table,
 // double-byte characters through the locale's mapping to upper case (full-width Latin, Greek

@@ -7,6 +7,10 @@
 // root; a storage component ending in ":" loses that byte; the last component names the stream
 // and is taken whole. A component has at most 259 bytes; names reach the storage as UTF-16
 // converted from code page 932.
+//
+// Folder src/storage/: what the program keeps and reads while it runs: owned strings, pointer
+// lists, file helpers, the folder journal, the work docfile and its access. It may include
+// base, platform and format.
 #pragma once
 
 #include <cstdint>

@@ -12,7 +12,7 @@ template <typename Visit>
 void ForEachBackslash(const char* text, Visit visit) {
   if (text == nullptr) return;
   for (const char* p = text; *p != '\0'; ++p) {
-    if (platform::IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+    if (IsCp932LeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
       ++p;
       continue;
     }

@@ -4,24 +4,12 @@
 
 #include "base/texts.h"
 #include "platform/platform.h"
+#include "ui/resource_ids.h"
 #include "ui/scripted_host.h"
 
 namespace gp::ui {
 
 namespace {
-
-// Control ids of the main and properties dialogs that the forms work with.
-constexpr int kMainFolderEdit = 1000;
-constexpr int kMainBrowse = 1001;
-constexpr int kMainExecute = 1002;
-constexpr int kMainProperties = 1003;
-constexpr int kPropFolderEdit = 1005;
-constexpr int kPropGenerations = 1006;
-constexpr int kPropGroups = 1007;
-constexpr int kPropGenerationComment = 1011;
-constexpr int kPropGroupComment = 1012;
-constexpr int kPropProjectComment = 1019;
-constexpr int kPropOk = 1;
 
 std::string Utf8(const std::string& cp932) { return platform::Cp932ToUtf8Lossy(cp932); }
 
@@ -277,7 +265,7 @@ void ConsoleHost::RunPropertiesUnattended(DialogControls& dialog, DialogProcedur
   procedure.OnCommand(dialog, kPropGroups);
   dialog.SetItemText(kPropFolderEdit, pending_group_.folder.c_str());
   procedure.OnCommand(dialog, kPropFolderEdit);
-  procedure.OnCommand(dialog, kPropOk);
+  procedure.OnCommand(dialog, kIdOk);
 }
 
 int ConsoleHost::RunMainInteractive(DialogControls& dialog, DialogProcedure& procedure) {
@@ -349,7 +337,7 @@ void ConsoleHost::RunPropertiesInteractive(DialogControls& dialog, DialogProcedu
     const std::string t = Trim(line);
     const std::string a = Lower(t);
     if (a == "o" || a == "ok") {
-      procedure.OnCommand(dialog, kPropOk);
+      procedure.OnCommand(dialog, kIdOk);
     } else if (a == "c" || a == "cancel") {
       procedure.OnCommand(dialog, kIdCancel);
     } else if (a.rfind("g ", 0) == 0) {

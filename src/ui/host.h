@@ -7,11 +7,16 @@
 // The program reaches its host through the run context (update/run_context.h): the program's
 // entry makes the platform's default host and hands it to the context; the command line hands
 // it a console host and the tests a scripted one.
+//
+// Folder src/ui/: the host interface, the resource ids, and the hosts (console, scripted,
+// win32/). It may include base and platform.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "ui/resource_ids.h"
 
 namespace gp::ui {
 
@@ -28,17 +33,6 @@ inline constexpr int kIdCancel = 2;
 inline constexpr int kIdRetry = 4;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
-
-// Dialog templates and control ids of the program's resources.
-inline constexpr int kDialogMain = 102;
-inline constexpr int kDialogProperties = 129;
-inline constexpr int kDialogStatus = 130;
-inline constexpr int kDialogProgress = 131;
-inline constexpr int kIconMain = 128;
-inline constexpr int kStatusText = 1018;
-inline constexpr int kProgressBar = 1013;
-inline constexpr int kProgressStep = 1014;
-inline constexpr int kProgressCounter = 1015;
 
 // A window of the host (an HWND on Windows). Null means "no window" (no owner).
 using Window = void*;

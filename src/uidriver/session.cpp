@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "app/dialogs.h"
 #include "ui/host.h"
+#include "ui/resource_ids.h"
 #include "uidriver/ui_driver.h"
 
 namespace gp::uidriver {
@@ -15,14 +15,14 @@ constexpr uint32_t kDialogWaitMs = 15000;
 constexpr uint32_t kPollMs = 20;
 
 // Control ids of the package program's dialogs and message boxes, as the program defines them.
-using gp::kMainBrowse;
-using gp::kMainExecute;
-using gp::kMainFolderEdit;
-using gp::kMainProperties;
-using gp::kPropBrowse;
-using gp::kPropFolderEdit;
-using gp::kPropGenerations;
-using gp::kPropGroups;
+using ui::kMainBrowse;
+using ui::kMainExecute;
+using ui::kMainFolderEdit;
+using ui::kMainProperties;
+using ui::kPropBrowse;
+using ui::kPropFolderEdit;
+using ui::kPropGenerations;
+using ui::kPropGroups;
 using ui::kIdCancel;
 using ui::kIdNo;
 using ui::kIdOk;

@@ -1,6 +1,9 @@
 // Drives the windows of a program from a test: start the program, find its visible dialogs and
 // message boxes, read captions and control texts, press buttons, and wait for its exit code.
 // Texts are UTF-8. Windows only; works headless under Wine with the null graphics driver.
+//
+// Folder src/uidriver/: a Windows test tool that drives a program's windows. It may include
+// base, platform and ui (for the resource ids).
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/byte_reader.h"
+#include "format/path_component.h"
 #include "platform/platform.h"
 #include "storage/path_text.h"
 #include "update/package_tables.h"
@@ -15,47 +16,6 @@ namespace {
 
 // Root folders and group folders are 260-byte buffers.
 constexpr size_t kFolderBufferSize = 260;
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// A component that a file system may take as the parent folder: only dots and blanks, with at
-// least two dots ("..", "...", ".. ").
-bool IsClimbingComponent(std::string_view component) {
-  int dots = 0;
-  for (char c : component) {
-    if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
-
-// Checks every component of text, cut at each separator byte (by_characters false) or at each
-// separator that is not the second byte of a double-byte character (true).
-bool HasClimbingComponent(std::string_view text, bool by_characters) {
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<uint8_t>(text[i]);
-    if (by_characters && platform::IsCp932LeadByte(byte) && i + 1 < text.size()) {
-      ++i;
-      continue;
-    }
-    if (IsSeparator(text[i])) {
-      if (IsClimbingComponent(text.substr(start, i - start))) return true;
-      start = i + 1;
-    }
-  }
-  return IsClimbingComponent(text.substr(start));
-}
-
-bool IsContained(std::string_view text) {
-  if (!text.empty() && IsSeparator(text[0])) return false;  // absolute
-  // ':' (0x3A) is never the second byte of a double-byte character.
-  if (text.find(':') != std::string_view::npos) return false;
-  return !HasClimbingComponent(text, false) && !HasClimbingComponent(text, true);
-}
 
 // The base folder for token (the text between the first and the second backslash), or null.
 const char* BaseFolder(PackageTables& package, int generation, const char* token) {
@@ -83,12 +43,13 @@ const char* BaseFolder(PackageTables& package, int generation, const char* token
 
 bool IsContainedName(const char* name) {
   if (name == nullptr) return false;
-  return IsContained(std::string_view(name, BoundedLength(name, kEntryPathBufferSize)));
+  const size_t length = BoundedLength(name, kEntryPathBufferSize);
+  return format::IsContainedPath(std::string_view(name, length));
 }
 
 bool IsContainedSubfolders(const char* text, size_t length) {
   if (text == nullptr) return length == 0;
-  return IsContained(std::string_view(text, length));
+  return format::IsContainedPath(std::string_view(text, length));
 }
 
 bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name) {

@@ -22,10 +22,11 @@ inline constexpr size_t kEntryPathBufferSize = 256;
 // their folder (a ".." component, an absolute name or subfolder, a drive letter, a ':').
 bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name);
 
-// True when a file name stays inside the folder it is put in: not absolute, no ':' (drive
-// letters, alternate streams), no component made of dots and blanks with two or more dots.
-// Components are cut at '\' and '/', both byte by byte and by characters, so neither reading
-// of a double-byte character whose second byte is 0x5C can climb out.
+// True when a file name stays inside the folder it is put in (format::IsContainedPath): not
+// absolute, no ':' (drive letters, alternate streams), no component made of dots and blanks
+// with two or more dots. Components are cut at '\' and '/', both byte by byte and by
+// characters, so neither reading of a double-byte character whose second byte is 0x5C can
+// climb out.
 bool IsContainedName(const char* name);
 // The same test for the subfolder part of a data path (which may end with a backslash).
 bool IsContainedSubfolders(const char* text, size_t length);

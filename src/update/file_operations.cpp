@@ -53,18 +53,8 @@ void ShowMissingFile(RunContext& context) {
   ShowMessage(context, context.package.Text(kSlotMissingFileText));
 }
 
-// Reads exactly size bytes; a failed or short read is a failure.
-bool ReadExact(platform::File& file, void* out, uint32_t size) {
-  uint32_t done = 0;
-  return file.Read(out, size, &done) && done == size;
-}
-
-// Writes size bytes; false when the file took fewer.
-bool WriteAll(platform::File& file, const void* data, uint32_t size) {
-  if (size == 0) return true;
-  uint32_t done = 0;
-  return file.Write(data, size, &done) && done == size;
-}
+using platform::ReadExact;
+using platform::WriteAll;
 
 struct StreamHeader {
   platform::LocalTime time;

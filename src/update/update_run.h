@@ -5,6 +5,10 @@
 // kept as ".old" backups, stage files take their targets' names, and files that another
 // program holds keep their old version. A progress dialog shows the passes. Everything runs on
 // the run context given: its tables, work docfile, journal, flags and host.
+//
+// Folder src/update/: the package tables, file lists and detection, entry paths, the update
+// run and its file operations. It may include base, platform, format, storage, codec and ui;
+// never app, builder or cli.
 #pragma once
 
 #include <cstdint>

@@ -18,6 +18,16 @@ namespace gp {
 namespace {
 
 using ui::DialogProcedure;
+using ui::kMainBrowse;
+using ui::kMainFolderEdit;
+using ui::kMainProperties;
+using ui::kPropBrowse;
+using ui::kPropFolderEdit;
+using ui::kPropGenerationComment;
+using ui::kPropGenerations;
+using ui::kPropGroupComment;
+using ui::kPropGroups;
+using ui::kPropProjectComment;
 using ui::ScriptedDialog;
 
 class DialogsTest : public ::testing::Test {

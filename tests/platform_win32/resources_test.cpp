@@ -13,6 +13,7 @@
 #include "platform/win32/windows_support.h"
 #include "platform_win32/dialog_template.h"
 #include "ui/host.h"
+#include "ui/resource_ids.h"
 
 #include <commctrl.h>
 
@@ -182,10 +183,10 @@ TEST(ResourceDialogs, MainDialogTemplateMatchesItsLayout) {
   EXPECT_EQ(d.font_face, FromCp932(texts::kTextDialogFont));
   CheckItems(d, {
                     {Kind::kLabel, -1, u"アップデート先フォルダ", 8, 9, 71, 10},
-                    {Kind::kButton, 1001, u"参照(&B)...", 85, 6, 36, 14},
-                    {Kind::kEdit, 1000, u"", 8, 27, 168, 14},
-                    {Kind::kButton, 1003, u"プロパティ", 9, 53, 50, 14},
-                    {Kind::kDefaultButton, 1002, u"実行", 66, 53, 50, 14},
+                    {Kind::kButton, ui::kMainBrowse, u"参照(&B)...", 85, 6, 36, 14},
+                    {Kind::kEdit, ui::kMainFolderEdit, u"", 8, 27, 168, 14},
+                    {Kind::kButton, ui::kMainProperties, u"プロパティ", 9, 53, 50, 14},
+                    {Kind::kDefaultButton, ui::kMainExecute, u"実行", 66, 53, 50, 14},
                     {Kind::kButton, 2, u"キャンセル", 123, 53, 50, 14},
                 });
   EXPECT_EQ(d.items[0].text, FromCp932(texts::kTextDestinationFolderLabel));
@@ -210,13 +211,13 @@ TEST(ResourceDialogs, PropertiesDialogTemplateMatchesItsLayout) {
                     {Kind::kLabel, -1, u"世代の名前", 6, 43, 36, 10},
                     {Kind::kLabel, -1, u"グループの名前", 13, 100, 48, 10},
                     {Kind::kLabel, -1, u"アップデート先フォルダ", 19, 158, 72, 10},
-                    {Kind::kButton, 1004, u"参照(&B)...", 94, 155, 33, 14},
-                    {Kind::kEdit, 1005, u"", 17, 171, 170, 14},
-                    {Kind::kDropList, 1006, u"", 43, 41, 60, 73},
-                    {Kind::kDropList, 1007, u"", 63, 97, 60, 73},
-                    {Kind::kReadOnlyEdit, 1011, u"", 39, 67, 156, 25},
-                    {Kind::kReadOnlyEdit, 1012, u"", 43, 123, 145, 25},
-                    {Kind::kReadOnlyEdit, 1019, u"", 58, 4, 140, 32},
+                    {Kind::kButton, ui::kPropBrowse, u"参照(&B)...", 94, 155, 33, 14},
+                    {Kind::kEdit, ui::kPropFolderEdit, u"", 17, 171, 170, 14},
+                    {Kind::kDropList, ui::kPropGenerations, u"", 43, 41, 60, 73},
+                    {Kind::kDropList, ui::kPropGroups, u"", 63, 97, 60, 73},
+                    {Kind::kReadOnlyEdit, ui::kPropGenerationComment, u"", 39, 67, 156, 25},
+                    {Kind::kReadOnlyEdit, ui::kPropGroupComment, u"", 43, 123, 145, 25},
+                    {Kind::kReadOnlyEdit, ui::kPropProjectComment, u"", 58, 4, 140, 32},
                     {Kind::kLabel, -1, u"差分プロジェクト\n      コメント ", 5, 11, 49, 18},
                     {Kind::kGroupBox, -1, u"世代のプロパティ", 4, 57, 194, 137},
                     {Kind::kLabel, -1, u"コメント", 13, 75, 23, 11},

@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "app/dialogs.h"
 #include "base/texts.h"
 #include "support/desktop_win32.h"
 #include "support/release_files.h"
+#include "ui/resource_ids.h"
 #include "uidriver/session.h"
 #include "uidriver/ui_driver.h"
 
@@ -18,6 +18,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Files;
+using ui::kMainExecute;
+using ui::kMainProperties;
+using ui::kPropBrowse;
+using ui::kPropFolderEdit;
+using ui::kPropGenerations;
+using ui::kPropGroups;
 
 constexpr uint32_t kWaitMs = 60000;
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cp932.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
 
@@ -105,17 +106,12 @@ std::string HostCurrentDirectory() {
   }
 }
 
-// Characters that Windows refuses in file names.
-bool IsForbiddenNameByte(uint8_t b) {
-  return b < 0x20 || b == '<' || b == '>' || b == ':' || b == '"' || b == '|' || b == '?' ||
-         b == '*';
-}
-
-// True when the single-byte characters of a code page 932 component are all allowed.
+// True when the single-byte characters of a code page 932 component are all allowed: the
+// emulated file system refuses what Windows refuses in names.
 bool ComponentAllowed(std::string_view component) {
   for (size_t i = 0; i < component.size(); i += Cp932CharLength(component, i)) {
     if (Cp932CharLength(component, i) == 1 &&
-        IsForbiddenNameByte(static_cast<uint8_t>(component[i]))) {
+        IsForbiddenInWindowsName(static_cast<uint8_t>(component[i]))) {
       return false;
     }
   }

@@ -67,7 +67,7 @@ class Win32Controls final : public DialogControls {
     if (text.size() > max) {
       size_t cut = 0;
       while (cut < max) {
-        const size_t step = platform::IsCp932LeadByte(static_cast<uint8_t>(text[cut])) ? 2 : 1;
+        const size_t step = IsCp932LeadByte(static_cast<uint8_t>(text[cut])) ? 2 : 1;
         if (cut + step > max) break;
         cut += step;
       }
