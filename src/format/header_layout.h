@@ -1,6 +1,11 @@
 // Byte layout of the package header: fixed part, generation records and group entries. All
 // integers little-endian; all texts code page 932 with their terminating NUL counted in their
 // lengths. The trailer is in format/trailer.h, the one parse in format/package_header.h.
+//
+// Folder src/format/: every byte layout of a package, each with its constants once and one
+// bounds-checked parse (trailer, header, options stream, list record, data streams), and the
+// rule for names inside a package. Nothing outside it reads raw package bytes. It works on
+// memory only and may include base alone.
 #pragma once
 
 #include <cstddef>
