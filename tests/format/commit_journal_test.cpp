@@ -39,6 +39,8 @@ TEST(CommitJournal, WorkedExampleAndRoundTrip) {
                       1,   1,   6,   0,   15,  0};
   ASSERT_EQ(bytes.size(), 16u + 6 + 6 + 15 + 6 + 11 + 6 + 4);
   EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<long>(head.size())), head);
+  EXPECT_EQ(Bytes(bytes.end() - 4, bytes.end()), (Bytes{0x96, 0xD7, 0xF9, 0x5C}))
+      << "the checksum of doc/format.md's example";
   CommitJournal read;
   ASSERT_EQ(DecodeCommitJournal(bytes, BodyCrc(bytes), &read), JournalStatus::kOk);
   ASSERT_EQ(read.steps.size(), 2u);
