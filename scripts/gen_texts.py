@@ -25,6 +25,8 @@ TEXTS = [
     ("kTextInUseFormat", "'%s'%s"),
     ("kTextInUseTail", "はアクセスできません。\nファイルが使用中でないか碓認してください。"),
     ("kTextDiskFull", "ハードディスクの容量不足です。"),
+    ("kTextCommitCompleted", "前回中断された更新を完了しました。"),
+    ("kTextCommitRolledBack", "前回中断された更新を元に戻しました。"),
     ("kTextStepFormat", "%s -> %s"),
     ("kTextFileCounterFormat", "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ"),
     ("kTextProgressCaption", "ｱｯﾌﾟﾃﾞｰﾄしています..."),

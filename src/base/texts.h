@@ -94,6 +94,18 @@ inline constexpr char kTextDiskFull[] =
     "\x82\xC5\x82\xB7\x81\x42";
 inline constexpr std::size_t kTextDiskFullSize = 30;
 
+// 前回中断された更新を完了しました。
+inline constexpr char kTextCommitCompleted[] =
+    "\x91\x4F\x89\xF1\x92\x86\x92\x66\x82\xB3\x82\xEA\x82\xBD\x8D\x58\x90\x56\x82\xF0\x8A\xAE\x97\xB9"
+    "\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
+inline constexpr std::size_t kTextCommitCompletedSize = 34;
+
+// 前回中断された更新を元に戻しました。
+inline constexpr char kTextCommitRolledBack[] =
+    "\x91\x4F\x89\xF1\x92\x86\x92\x66\x82\xB3\x82\xEA\x82\xBD\x8D\x58\x90\x56\x82\xF0\x8C\xB3\x82\xC9"
+    "\x96\xDF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
+inline constexpr std::size_t kTextCommitRolledBackSize = 36;
+
 // %s -> %s
 inline constexpr char kTextStepFormat[] =
     "\x25\x73\x20\x2D\x3E\x20\x25\x73";
@@ -208,6 +220,8 @@ inline constexpr char kTextNoInstalledVersion[] = "インストールされて�
 inline constexpr char kTextInUseFormat[] = "'%s'%s";
 inline constexpr char kTextInUseTail[] = "はアクセスできません。\nファイルが使用中でないか碓認してください。";
 inline constexpr char kTextDiskFull[] = "ハードディスクの容量不足です。";
+inline constexpr char kTextCommitCompleted[] = "前回中断された更新を完了しました。";
+inline constexpr char kTextCommitRolledBack[] = "前回中断された更新を元に戻しました。";
 inline constexpr char kTextStepFormat[] = "%s -> %s";
 inline constexpr char kTextFileCounterFormat[] = "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ";
 inline constexpr char kTextProgressCaption[] = "ｱｯﾌﾟﾃﾞｰﾄしています...";

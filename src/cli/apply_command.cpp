@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/update_session.h"
 #include "platform/platform.h"
+#include "update/commit.h"
 #include "update/detection.h"
 #include "update/run_context.h"
 #include "update/update_run.h"
@@ -20,7 +21,8 @@ constexpr char kSessionOptions[] =
 constexpr char kCheckHelp[] =
     "usage: genpatch check PACKAGE [options]\n"
     "\n"
-    "Tells which generation of the package is installed, changing nothing.\n"
+    "Tells which generation of the package is installed, changing nothing, except that an\n"
+    "update that was interrupted in its commit is finished (or undone) first.\n"
     "\n";
 
 constexpr char kCheckCodes[] =
@@ -85,6 +87,9 @@ int CheckCommand(const Args& args) {
   RunContext& context = session.context();
   const PackageTables& p = context.package;
   if (p.generation_count < 2) throw CliError("the package has no file list");
+  if (RecoverInterruptedCommit(context) == RecoveryOutcome::kFailed) {
+    throw CliError("an interrupted update could be neither finished nor undone");
+  }
   if (IsLatestInstalled(context)) {
     platform::WriteStdout("installed: " + Utf8(p.generations[p.generation_count - 1].name) +
                           " (the newest generation)\n");

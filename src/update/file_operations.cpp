@@ -38,6 +38,9 @@ constexpr size_t kPatchStreamBufferSize = 64 * 1024;
 
 using Bytes = std::unique_ptr<uint8_t[]>;
 
+// The whole-file checksum of an empty file (FileCrc32's convention).
+constexpr uint32_t kEmptyFileCrc = 0xFFFFFFFFu;
+
 Bytes Allocate(size_t size) { return Bytes(new (std::nothrow) uint8_t[size]); }
 
 void ShowMessage(RunContext& context, const char* text) {
@@ -127,6 +130,8 @@ class WriteBehind {
       : file_(file), buffer_(buffer), capacity_(capacity) {}
 
   bool Write(const void* data, size_t size) {
+    crc_ = Crc32Update(crc_, data, static_cast<int64_t>(size));
+    written_ += size;
     if (size > capacity_ - used_ && !Flush()) return false;
     if (size >= capacity_) return WriteAll(file_, data, static_cast<uint32_t>(size));
     if (size != 0) std::memcpy(buffer_ + used_, data, size);
@@ -138,12 +143,16 @@ class WriteBehind {
     used_ = 0;
     return ok;
   }
+  // The checksum of every byte handed to Write so far.
+  uint32_t crc() const { return written_ == 0 ? kEmptyFileCrc : crc_; }
 
  private:
   platform::File& file_;
   uint8_t* buffer_;
   size_t capacity_;
   size_t used_ = 0;
+  uint32_t crc_ = 0;
+  uint64_t written_ = 0;
 };
 
 // The commands of a diff after its header. consumed counts the diff's bytes taken so far;
@@ -291,7 +300,7 @@ std::vector<Component> SplitFolders(std::string_view text) {
 }  // namespace
 
 bool ApplyFileEntry(RunContext& context, const char* old_path, const char* stream_path,
-                    const char* target_path, uint32_t expected_crc) {
+                    const char* target_path, uint32_t expected_crc, WrittenFile* written) {
   char folder[kQueryBufferSize];
   const uint32_t folder_length = platform::TempFolder(folder, sizeof folder);
   char temp_path[kFolderBufferSize];
@@ -322,8 +331,8 @@ bool ApplyFileEntry(RunContext& context, const char* old_path, const char* strea
       }
       if (folders_ready) {
         result = expected_crc == 0
-                     ? WriteWholeFile(context, target_path, temp_path)
-                     : PatchFile(context, old_path, target_path, expected_crc, temp_path);
+                     ? WriteWholeFile(context, target_path, temp_path, written)
+                     : PatchFile(context, old_path, target_path, expected_crc, temp_path, written);
       }
     }
   }
@@ -386,7 +395,9 @@ static bool CreateTarget(const char* path, platform::File* file) {
                     platform::Disposition::kCreateAlways);
 }
 
-bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path) {
+bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path,
+                    WrittenFile* written) {
+  if (written != nullptr) *written = WrittenFile();
   platform::File source;
   uint64_t size = 0;
   Bytes buffer = Allocate(kTransferBufferSize);
@@ -406,6 +417,8 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
   }
   const StreamHeader header = DecodeHeader(header_bytes);
   uint64_t position = format::kEntryHeaderSize;
+  uint32_t crc = 0;
+  uint64_t total = 0;
   while (position < size) {
     uint8_t length_bytes[format::kWholeFileBlockHeaderSize];
     if (size - position < sizeof length_bytes ||
@@ -427,21 +440,33 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
       ShowDiskFull(context);
       return false;
     }
+    crc = Crc32Update(crc, buffer.get(), length);
+    total += length;
     position += sizeof length_bytes + length;
   }
   source.Close();
   buffer.reset();
-  if (!StampTime(target, header.time)) {
+  if (!StampTime(target, header.time) || !target.Flush()) {
     ShowFailure(context);
     return false;
   }
   target.Close();
   platform::WriteAttributes(target_path, header.attributes);
+  if (written != nullptr) *written = {true, total == 0 ? kEmptyFileCrc : crc};
   return true;
 }
 
+// Flushes a file that was written by a copy; false when it cannot be opened or flushed.
+static bool FlushCopy(const char* path) {
+  platform::File file;
+  return file.Open(path, platform::kAccessWrite, platform::kShareRead | platform::kShareWrite,
+                   platform::Disposition::kOpenExisting) &&
+         file.Flush();
+}
+
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
-               uint32_t expected_crc, const char* diff_path) {
+               uint32_t expected_crc, const char* diff_path, WrittenFile* written) {
+  if (written != nullptr) *written = WrittenFile();
   const bool version_check = context.package.VersionCheck();
   if (!FileExists(old_path)) {
     if (!version_check) return true;
@@ -450,7 +475,7 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   }
   if (FileCrc32(old_path) != expected_crc) {
     if (!version_check) {
-      platform::CopyFileReplace(old_path, target_path);
+      if (platform::CopyFileReplace(old_path, target_path)) FlushCopy(target_path);
       return true;
     }
     ShowFailure(context);
@@ -495,9 +520,10 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   diff.Close();
   transfer.reset();
 
-  if (good && StampTime(target, header.time)) {
+  if (good && StampTime(target, header.time) && target.Flush()) {
     target.Close();
     platform::WriteAttributes(target_path, header.attributes);
+    if (written != nullptr) *written = {true, target_writer.crc()};
     return true;
   }
   ShowFailure(context);

@@ -23,24 +23,35 @@ inline constexpr uint32_t kTransferBufferSize = 32767;
 // Streams are copied out of the work docfile in pieces of this size.
 inline constexpr uint32_t kStreamCopyBufferSize = 16u * 1024u * 1024u;
 
+// What a write built: whether the target was built from the stream (false when a patch without
+// the version check copied the old file or wrote nothing) and the checksum of the bytes written
+// (the whole-file checksum of codec/crc32.h, 0xFFFFFFFF for an empty file), computed while they
+// were written. A built target has been flushed to the disk before it was closed.
+struct WrittenFile {
+  bool built = false;
+  uint32_t crc = 0;
+};
+
 // Applies one entry: stream_path is the entry's new data path in the work docfile, target_path
 // the file to write (a stage file, never old_path), expected_crc the old file's checksum, or 0
 // for an entry that carries a whole new file. The temporary copy of the stream is deleted
-// before the call returns, whatever the outcome.
+// before the call returns, whatever the outcome. written, when given, says what was built.
 bool ApplyFileEntry(RunContext& context, const char* old_path, const char* stream_path,
-                    const char* target_path, uint32_t expected_crc);
+                    const char* target_path, uint32_t expected_crc,
+                    WrittenFile* written = nullptr);
 
 // Writes the whole stream at stream_path into file_path (created or truncated).
 bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path);
 
 // Builds target_path from the whole-file stream held in the plain file source_path.
-bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path);
+bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path,
+                    WrittenFile* written = nullptr);
 
 // Builds target_path from old_path and the diff file diff_path. Without the version check, a
 // missing old file writes nothing and one with another checksum is copied unchanged; both
-// succeed.
+// succeed, and written says nothing was built (a copy is flushed too).
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
-               uint32_t expected_crc, const char* diff_path);
+               uint32_t expected_crc, const char* diff_path, WrittenFile* written = nullptr);
 
 // Makes sure every folder of folder_path (absolute, no trailing backslash) exists; the folders
 // it creates are journaled (in journal) as one pair (deepest existing folder, relative rest).

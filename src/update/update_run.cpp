@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "storage/file_helpers.h"
 #include "storage/folder_journal.h"
 #include "storage/path_text.h"
+#include "update/commit.h"
 #include "update/detection.h"
 #include "update/entry_path.h"
 #include "update/file_list.h"
@@ -25,7 +27,6 @@ constexpr int kMaxLists = 999;
 constexpr size_t kSuffixSize = 8;
 // The largest list the format can describe: 32,767 entries of 12 + 4 x 255 bytes.
 constexpr int32_t kMaxListBytes = 2 + 32767 * (12 + 4 * 255);
-constexpr char kBackupSuffix[] = ".old";
 
 const char* Caption(const RunContext& context) { return context.package.Text(kSlotMessageCaption); }
 
@@ -134,6 +135,14 @@ void RunUpdate(RunContext& context, ui::Window owner) {
   }
   const int last = generations - 1;
 
+  // A commit that a killed run left is finished (or undone) before the installed generation is
+  // looked for; so are the stage files such a run left.
+  if (RecoverInterruptedCommit(context) == RecoveryOutcome::kFailed) {
+    ShowFailureText(context);
+    run.outcome = RunOutcome::kFailed;
+    return;
+  }
+
   // 2. Detection.
   ui::Window status = host.CreateModeless(ui::kDialogStatus, owner);
   host.CenterOnScreen(status);
@@ -186,17 +195,24 @@ void RunUpdate(RunContext& context, ui::Window owner) {
     }
   }
 
-  // 4. The commit.
+  // 4. The commit: all or nothing.
   SetWait(context);
-  CommitUpdate(context, first, last, current);
+  const bool committed = CommitUpdate(context, first, last, current);
+  if (!committed) DeleteStageFiles(context, last, current);
   SetArrow(context);
   host.Destroy(progress);
 
   // 5. The end.
-  ShowText(context,
-           run.in_use ? package.Text(kSlotFailureText) : package.Text(kSlotCompletionText));
+  if (!committed) {
+    ShowFailureText(context);
+    context.log.Line("outcome: failed at the commit; the installed files are unchanged");
+    run.outcome = RunOutcome::kFailed;
+    return;
+  }
+  ShowText(context, package.Text(kSlotCompletionText));
+  context.log.Line("outcome: committed");
   run.run_completed = 1;
-  run.outcome = run.in_use ? RunOutcome::kCompletedInUse : RunOutcome::kCompleted;
+  run.outcome = RunOutcome::kCompleted;
 }
 
 bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previous_suffix,
@@ -255,10 +271,31 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
         result = false;
         break;
       }
-      if (!ApplyFileEntry(context, old_path, entry.new_data_path, stage_path, entry.old_crc)) {
+      WrittenFile written;
+      if (!ApplyFileEntry(context, old_path, entry.new_data_path, stage_path, entry.old_crc,
+                          &written)) {
         result = false;
         break;
       }
+      // What was built must be what the list says; a copy or a skip made without the version
+      // check is its tolerance, not a build.
+      if (written.built) {
+        const bool verified = written.crc == entry.new_crc;
+        context.log.Line("list %d: wrote %s, CRC %08X, %s %08X", k, stage_path,
+                         static_cast<unsigned>(written.crc),
+                         verified ? "verified against" : "does not match the list's",
+                         static_cast<unsigned>(entry.new_crc));
+        if (!verified) {
+          ShowFailureText(context);
+          result = false;
+          break;
+        }
+      } else {
+        context.log.Line("list %d: %s not built (no matching old file)", k, stage_path);
+      }
+    } else if (previous_suffix[0] == '\0') {
+      // A removal of an installed file is the commit's, with the other changes to installed
+      // files.
     } else if (package.FileRemoval() && old_resolved && FileExists(old_path)) {
       run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
       if (run.last_check_failed == 0) {
@@ -292,66 +329,101 @@ void DeleteStageFiles(RunContext& context, int k, const char* suffix) {
   }
 }
 
-void CommitUpdate(RunContext& context, int s, int last, const char* suffix) {
+namespace {
+
+// The steps of a commit, gathered list by list: files to set aside (each once, whatever the
+// case of its name), and stage files to move in.
+class CommitPlan {
+ public:
+  // False when the file is set aside already.
+  bool SetAside(const char* path, uint8_t flags) {
+    if (!aside_.emplace(platform::UpperCaseCp932(path), asides_.size()).second) return false;
+    asides_.push_back({format::kJournalKindSetAside, flags, path, WithSuffix(path, kAsideSuffix)});
+    return true;
+  }
+  void MoveIn(const std::string& stage, const char* target) {
+    targets_.emplace(platform::UpperCaseCp932(target), moves_.size());
+    moves_.push_back({format::kJournalKindMoveIn, 0, stage, target});
+  }
+  bool IsTarget(const char* path) const {
+    return targets_.count(platform::UpperCaseCp932(path)) != 0;
+  }
+  const std::vector<format::JournalStep>& moves() const { return moves_; }
+  // The asides first, then the moves.
+  format::CommitJournal Steps() const {
+    format::CommitJournal journal;
+    journal.steps = asides_;
+    journal.steps.insert(journal.steps.end(), moves_.begin(), moves_.end());
+    return journal;
+  }
+
+ private:
+  std::vector<format::JournalStep> asides_;
+  std::vector<format::JournalStep> moves_;
+  std::map<std::string, size_t> aside_;
+  std::map<std::string, size_t> targets_;
+};
+
+}  // namespace
+
+bool CommitUpdate(RunContext& context, int s, int last, const char* suffix) {
   PackageTables& package = context.package;
-  RunState& run = context.run;
   std::vector<uint8_t> block;
   FileListWalker walker;
   ListEntry entry;
   char old_path[kEntryPathBufferSize];
   char new_path[kEntryPathBufferSize];
+  CommitPlan plan;
 
-  // Retire the old files of the first list.
-  if (ReadWholeList(context.work_docfile, s, &block) && walker.Begin(block.data(), block.size())) {
-    while (walker.Next(&entry)) {
-      if (entry.old_data_path[0] == '\0' || entry.new_data_path[0] == '\0') continue;
-      if (!EntryPath(package, s - 1, entry.old_data_path, entry.old_name, old_path) ||
-          !EntryPath(package, s, entry.new_data_path, entry.new_name, new_path)) {
-        continue;
-      }
-      if (!FileExists(old_path)) continue;
-      if (package.Backup()) {
-        if (ComparePathsNoCase(old_path, new_path) != 0) continue;
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
-        if (run.last_check_failed == 0) {
-          platform::RenameFile(old_path, WithSuffix(old_path, kBackupSuffix).c_str());
-        }
-      } else {
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, old_path));
-        if (run.last_check_failed == 0) {
-          ForceDeleteFile(old_path);
-          RemoveFolderIfEmpty(old_path);
-        }
-      }
-    }
-  }
-
-  // Put the new files of the last list in place.
+  // The stage files of the last list and their targets.
   if (!ReadWholeList(context.work_docfile, last, &block) ||
       !walker.Begin(block.data(), block.size())) {
-    return;
+    return false;
   }
-  char target[kEntryPathBufferSize];
   while (walker.Next(&entry)) {
     if (entry.new_name[0] == '\0') continue;
-    if (!EntryPath(package, last, entry.new_data_path, entry.new_name, target)) continue;
-    const std::string stage = WithSuffix(target, suffix);
-    const std::string backup = WithSuffix(target, kBackupSuffix);
-    if (FileExists(target)) {
-      if (FileExists(backup.c_str())) {
-        ForceDeleteFile(target);
-      } else {
-        run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, target));
-        if (run.last_check_failed == 0) platform::RenameFile(target, backup.c_str());
-      }
+    if (!EntryPath(package, last, entry.new_data_path, entry.new_name, new_path)) continue;
+    const std::string stage = WithSuffix(new_path, suffix);
+    if (FileExists(stage.c_str())) plan.MoveIn(stage, new_path);
+  }
+
+  // The installed files of the first list: retired (deleted, or kept as a backup where the
+  // old and new names are the same) and removed. A removed file that the newest generation has
+  // again is replaced, like the others, without a backup.
+  if (!ReadWholeList(context.work_docfile, s, &block) ||
+      !walker.Begin(block.data(), block.size())) {
+    return false;
+  }
+  while (walker.Next(&entry)) {
+    if (entry.old_data_path[0] == '\0') continue;
+    if (!EntryPath(package, s - 1, entry.old_data_path, entry.old_name, old_path)) continue;
+    if (!FileExists(old_path)) continue;
+    if (entry.new_crc == 0) {
+      if (!package.FileRemoval()) continue;
+      plan.SetAside(old_path, plan.IsTarget(old_path) ? 0 : format::kJournalRemoveEmptyFolder);
+      continue;
     }
-    run.last_check_failed = static_cast<uint32_t>(CheckFileAccess(context, target));
-    if (run.last_check_failed == 0) {
-      platform::RenameFile(stage.c_str(), target);
+    if (entry.new_data_path[0] == '\0' ||
+        !EntryPath(package, s, entry.new_data_path, entry.new_name, new_path)) {
+      continue;
+    }
+    if (package.Backup()) {
+      if (ComparePathsNoCase(old_path, new_path) == 0) {
+        plan.SetAside(old_path, format::kJournalKeepBackup);
+      }
     } else {
-      ForceDeleteFile(stage.c_str());  // the new version of a file that stays in use is dropped
+      plan.SetAside(old_path, format::kJournalRemoveEmptyFolder);
     }
   }
+
+  // A target that is still there (not retired above) is kept as a backup unless one exists.
+  for (const format::JournalStep& move : plan.moves()) {
+    if (FileExists(move.to.c_str())) plan.SetAside(move.to.c_str(), format::kJournalKeepBackup);
+  }
+
+  const format::CommitJournal steps = plan.Steps();
+  context.log.Line("commit: %u steps planned", static_cast<unsigned>(steps.steps.size()));
+  return CheckCommitAccess(context, steps) && CarryOutCommit(context, steps);
 }
 
 void DeleteRemovedFiles(RunContext& context, int last) {

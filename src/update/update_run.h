@@ -1,9 +1,11 @@
 // The update run: it checks the additional group folders, detects the installed generation,
 // applies the lists from there to the newest one, each pass writing every new or changed file
 // as a stage file (the target's path followed by ".new" and the list number) built from the
-// previous pass's stage file or the installed file, then commits: old files are deleted or
-// kept as ".old" backups, stage files take their targets' names, and files that another
-// program holds keep their old version. A progress dialog shows the passes. Everything runs on
+// previous pass's stage file or the installed file and verified against the list's checksum,
+// then commits all or nothing (update/commit.h): no installed file changes before the commit,
+// old files are deleted or kept as ".old" backups, stage files take their targets' names, and
+// a file that another program holds stops the commit before anything changed. A commit that a
+// killed run left is finished first. A progress dialog shows the passes. Everything runs on
 // the run context given: its tables, work docfile, journal, flags and host.
 //
 // Folder src/update/: the package tables, file lists and detection, entry paths, the update
@@ -29,8 +31,12 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
                const char* current_suffix);
 // Deletes the stage files of list k that carry the suffix.
 void DeleteStageFiles(RunContext& context, int k, const char* suffix);
-// Retires the old files of list s and moves the stage files of list last into place.
-void CommitUpdate(RunContext& context, int s, int last, const char* suffix);
+// The commit (update/commit.h): plans the steps from list s (the installed files it retires or
+// removes) and list last (the stage files with the suffix and their targets), checks that no
+// file to be set aside is in use, and carries them out. False when nothing was committed (a
+// file stayed in use, or a step failed and was undone); the stage files are then left to the
+// caller.
+bool CommitUpdate(RunContext& context, int s, int last, const char* suffix);
 // Deletes the files that the last list removes (used when the newest generation is installed).
 void DeleteRemovedFiles(RunContext& context, int last);
 // 0 when the file does not exist or can be opened for exclusive writing; 1 when it stays in

@@ -18,6 +18,7 @@
 #include "storage/folder_journal.h"
 #include "storage/work_docfile.h"
 #include "support/test_support.h"
+#include "update/commit.h"
 #include "update/package_tables.h"
 #include "update/run_state.h"
 #include "update/update_run.h"
@@ -76,6 +77,11 @@ struct TestPackage {
   void Remove(int k, const std::string& name, const Bytes& content) {
     const auto [dir, file] = Split(name);
     lists[k].push_back({Crc(content), 0, std::to_string(k) + "\\_\\" + dir + "x", "", file, ""});
+  }
+  // An entry from whole/diff stream bytes given as they are.
+  void Raw(int k, const std::string& file, const Bytes& stream, uint32_t old_crc, uint32_t new_crc) {
+    const std::string path = Stream(k, "_\\", stream);
+    lists[k].push_back({old_crc, new_crc, old_crc ? path : "", path, old_crc ? file : "", file});
   }
   static std::pair<std::string, std::string> Split(const std::string& name) {
     const size_t slash = name.rfind('\\');
@@ -309,10 +315,103 @@ TEST_F(UpdateRunTest, FilesInUseCancelledKeepOldVersionsAndAskOnce) {
   RunPackage(package);
   ASSERT_EQ(ui_->messages().size(), 2u) << "the second file in use is not asked about";
   EXPECT_EQ(test::Utf8(ui_->messages()[1].text), "FAILED");
-  EXPECT_EQ(context().run.run_completed, 1u) << "the run reached its final message";
+  EXPECT_EQ(context().run.run_completed, 0u) << "nothing was committed";
+  EXPECT_EQ(context().run.outcome, RunOutcome::kFailed);
   EXPECT_EQ(Get("A.EXE"), B("a0"));
   EXPECT_EQ(Get("B.EXE"), B("b0"));
   EXPECT_EQ(Tree(), (std::vector<std::string>{"A.EXE", "B.EXE"})) << "stage files are gone";
+}
+
+TEST_F(UpdateRunTest, CancelAtTheCommitChangesNothingAndARerunCompletes) {
+  TestPackage package(2);
+  package.desc.header.file_removal = 1;
+  package.Change(1, "A.EXE", B("a0"), B("a1"));
+  package.Change(1, "B.EXE", B("b0"), B("b1"));
+  package.Remove(1, "gone\\C.DLL", B("c0"));
+  Put("A.EXE", B("a0"));
+  Put("B.EXE", B("b0"));
+  Put("gone/C.DLL", B("c0"));
+  platform::File b;
+  ASSERT_TRUE(b.Open(app_.Program("B.EXE").c_str(), platform::kAccessRead,
+                     platform::kShareRead | platform::kShareWrite, platform::Disposition::kOpenExisting));
+  ui_->QueueAnswer(ui::kIdCancel);
+  RunPackage(package);
+  EXPECT_EQ(test::Utf8(ui_->messages().back().text), "FAILED");
+  EXPECT_EQ(Get("A.EXE"), B("a0")) << "the file checked before the one in use is not replaced";
+  EXPECT_EQ(Get("gone/C.DLL"), B("c0")) << "a removal waits for the commit";
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"A.EXE", "B.EXE", "gone", "gone/C.DLL"}));
+  b.Close();
+  Finish();
+  ui_->Clear();
+  TestPackage again(2);
+  again.desc.header.file_removal = 1;
+  again.Change(1, "A.EXE", B("a0"), B("a1"));
+  again.Change(1, "B.EXE", B("b0"), B("b1"));
+  again.Remove(1, "gone\\C.DLL", B("c0"));
+  RunPackage(again);
+  EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"A.EXE", "B.EXE"}));
+  EXPECT_EQ(Get("B.EXE"), B("b1"));
+}
+
+TEST_F(UpdateRunTest, FailedSecondPassKeepsTheFilesTheFirstRemoves) {
+  TestPackage package(3);
+  package.desc.header.file_removal = 1;
+  package.Change(1, "MAIN.EXE", kV0, kV1);
+  package.Remove(1, "old\\OLD.DLL", B("old library"));
+  package.Change(2, "MAIN.EXE", kV1, kV2);
+  package.lists[2].push_back({Crc(B("not there")), Crc(B("z")), "2\\_\\x", "2\\_\\x", "GONE.DAT",
+                              "GONE.DAT"});
+  Put("MAIN.EXE", kV0);
+  Put("old/OLD.DLL", B("old library"));
+  RunPackage(package);
+  EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: FAILED"});
+  EXPECT_EQ(Get("old/OLD.DLL"), B("old library"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"MAIN.EXE", "old", "old/OLD.DLL"}));
+}
+
+TEST_F(UpdateRunTest, RemovedThenWrittenAgainEndsAsTheLaterVersion) {
+  TestPackage package(3);
+  package.desc.header.file_removal = 1;
+  package.Change(1, "MAIN.EXE", kV0, kV1);
+  package.Remove(1, "DATA.BIN", B("data 0"));
+  package.Change(2, "MAIN.EXE", kV1, kV2);
+  package.Add(2, "DATA.BIN", B("data 2"));
+  Put("MAIN.EXE", kV0);
+  Put("DATA.BIN", B("data 0"));
+  RunPackage(package);
+  EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: DONE"});
+  EXPECT_EQ(Get("DATA.BIN"), B("data 2"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"DATA.BIN", "MAIN.EXE"}));
+}
+
+// One byte of a data stream changed: what the pass builds does not match the list's checksum.
+TEST_F(UpdateRunTest, DamagedStreamFailsBeforeTheCommit) {
+  for (bool whole : {true, false}) {
+    SCOPED_TRACE(whole);
+    TestPackage package(2);
+    package.Change(1, "MAIN.EXE", kV0, kV1);
+    const Bytes content = B("new data");
+    Bytes stream = whole ? builder::WriteWholeFileStream({}, content.data(), content.size())
+                         : builder::EncodeDiff(kV1, kV2, {});
+    stream.back() ^= 0x01;  // a data byte of the last block or literal run
+    if (whole) {
+      package.Raw(1, "NEW.DAT", stream, 0, Crc(content));
+    } else {
+      package.Raw(1, "LIB.DLL", stream, Crc(kV1), Crc(kV2));
+    }
+    Put("MAIN.EXE", kV0);
+    if (!whole) Put("LIB.DLL", kV1);
+    RunPackage(package);
+    EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: FAILED"});
+    EXPECT_EQ(Get("MAIN.EXE"), kV0);
+    const std::vector<std::string> before =
+        whole ? std::vector<std::string>{"MAIN.EXE"} : std::vector<std::string>{"LIB.DLL", "MAIN.EXE"};
+    EXPECT_EQ(Tree(), before);
+    Finish();
+    ui_->Clear();
+    fs::remove(app_ / "LIB.DLL");
+  }
 }
 
 TEST_F(UpdateRunTest, ReadOnlyTargetIsTreatedAsInUse) {
@@ -379,6 +478,77 @@ TEST_F(UpdateRunTest, EntryThatWouldLeaveItsFolderIsNotWritten) {
   RunPackage(package);
   EXPECT_EQ(Transcript(), std::vector<std::string>{"UPDATE: FAILED"});
   EXPECT_FALSE(fs::exists(app_.path().parent_path() / "escaped.txt"));
+}
+
+// A commit killed after it set both files and the removed one aside and moved one stage file
+// in, as such a run leaves the folder; the journal is written with the encoder.
+class InterruptedCommitTest : public UpdateRunTest {
+ protected:
+  TestPackage Package() {
+    TestPackage package(2);
+    package.desc.header.file_removal = 1;
+    package.Change(1, "MAIN.EXE", kV0, kV1);
+    package.Change(1, "LIB.DLL", B("lib0"), B("lib1"));
+    package.Remove(1, "doc\\OLD.TXT", B("old"));
+    return package;
+  }
+  void LeaveInterruptedCommit(bool damaged) {
+    Put("MAIN.EXE.gp-aside", kV0);
+    Put("MAIN.EXE", kV1);
+    Put("LIB.DLL.gp-aside", B("lib0"));
+    Put("LIB.DLL.new1", B("lib1"));
+    Put("doc/OLD.TXT.gp-aside", B("old"));
+    format::CommitJournal journal;
+    for (const char* name : {"MAIN.EXE", "LIB.DLL", "doc\\OLD.TXT"}) {
+      const std::string path = app_.Program() + "\\" + name;
+      journal.steps.push_back({format::kJournalKindSetAside, format::kJournalRemoveEmptyFolder,
+                               path, path + ".gp-aside"});
+    }
+    for (const char* name : {"MAIN.EXE", "LIB.DLL"}) {
+      const std::string path = app_.Program() + "\\" + name;
+      journal.steps.push_back({format::kJournalKindMoveIn, 0, path + ".new1", path});
+    }
+    Bytes bytes;
+    ASSERT_TRUE(SealCommitJournal(journal, &bytes));
+    if (damaged) bytes.back() ^= 0x01;
+    Put(kCommitJournalName, bytes);
+  }
+};
+
+TEST_F(InterruptedCommitTest, TheNextRunFinishesIt) {
+  LeaveInterruptedCommit(false);
+  TestPackage package = Package();
+  RunPackage(package);
+  EXPECT_EQ(Transcript(), (std::vector<std::string>{"UPDATE: 前回中断された更新を完了しました。",
+                                                    "UPDATE: LATEST"}));
+  EXPECT_EQ(Get("MAIN.EXE"), kV1);
+  EXPECT_EQ(Get("LIB.DLL"), B("lib1"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"LIB.DLL", "MAIN.EXE"}));
+}
+
+TEST_F(InterruptedCommitTest, AStageFileGoneRollsItBack) {
+  LeaveInterruptedCommit(false);
+  fs::remove(app_ / "LIB.DLL.new1");
+  TestPackage package = Package();
+  RunPackage(package);
+  EXPECT_EQ(Transcript(), (std::vector<std::string>{"UPDATE: 前回中断された更新を元に戻しました。",
+                                                    "UPDATE: DONE"}))
+      << "the old release is back, and the update then runs";
+  EXPECT_EQ(Get("MAIN.EXE"), kV1);
+  EXPECT_EQ(Get("LIB.DLL"), B("lib1"));
+  EXPECT_EQ(Tree(), (std::vector<std::string>{"LIB.DLL", "MAIN.EXE"}));
+}
+
+TEST_F(InterruptedCommitTest, ADamagedJournalIsTreatedAsAbsent) {
+  LeaveInterruptedCommit(true);
+  TestPackage package = Package();
+  RunPackage(package);
+  EXPECT_EQ(Transcript(),
+            std::vector<std::string>{"UPDATE: インストールされているバージョンがありません"})
+      << "nothing was acted on: the folder matches no generation";
+  EXPECT_FALSE(Exists(kCommitJournalName));
+  EXPECT_FALSE(Exists("LIB.DLL.new1")) << "a stage file of the package's list is deleted";
+  EXPECT_TRUE(Exists("MAIN.EXE.gp-aside"));
 }
 
 }  // namespace
