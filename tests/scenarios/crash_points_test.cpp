@@ -355,8 +355,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 #else
 
-// Under Wine: four points from the start of the commit (the journal's first write, or the
-// first rename where there is no journal) to the last change.
+// True for a change to the temporary folder of an installation (see Install).
+bool InTempFolder(const std::string& path) {
+  const size_t last = path.rfind('\\');
+  return last != std::string::npos && last >= 5 && path.compare(last - 5, 6, "\\temp\\") == 0;
+}
+
+// Under Wine: four points spread over the commit, from its start (the journal's first write,
+// or the first rename where there is no journal) to its last change in the installed folders.
 TEST_F(CrashPoints, TerminatedAtCommitPointsTheRerunRecovers) {
   const std::vector<Change> changes = Trace(false, 0);
   ASSERT_FALSE(changes.empty()) << "the traced run changed nothing";
@@ -368,9 +374,13 @@ TEST_F(CrashPoints, TerminatedAtCommitPointsTheRerunRecovers) {
     if (changes[i].kind == "rename") start = i;
   }
   ASSERT_LT(start, changes.size()) << "no commit found in the trace";
+  std::vector<size_t> commit;  // numbers of the commit's changes outside the temporary folder
+  for (size_t i = start; i < changes.size(); ++i) {
+    if (!InTempFolder(changes[i].path)) commit.push_back(i + 1);
+  }
   std::vector<size_t> points;
   for (size_t k = 0; k < 4; ++k) {
-    const size_t point = start + 1 + (changes.size() - 1 - start) * k / 3;
+    const size_t point = commit[(commit.size() - 1) * k / 3];
     if (points.empty() || points.back() != point) points.push_back(point);
   }
   TryPoints(false, 0, changes, points);
