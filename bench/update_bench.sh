@@ -4,15 +4,29 @@
 # xdelta3 per file (package size and encode time) and a plain `cp -r` of the new tree (the I/O
 # floor of an apply). Prints medians of REPETITIONS runs (default 3).
 #   bench/update_bench.sh [REPETITIONS]
+#
+# Apply time of two builds of genpatch, before and after a change:
+#   OLD_GENPATCH=path/to/genpatch NEW_GENPATCH=path/to/genpatch bench/update_bench.sh [REPETITIONS]
+# runs both on the same packages: a generated release tree (50 files, 30 MB, five changed, one
+# added, one removed; always there) and the fetched pairs that are in the cache. Each apply
+# starts from a fresh copy of the old tree; the two builds take turns.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 reps="${1:-3}"
 cache="${GENPATCH_BENCH_CACHE:-$HOME/.cache/genpatch-bench}"
 build="${GP_BENCH_BUILD_DIR:-$root/build/linux-release}"
-[ -f "$cache/tarballs/electron-winstaller-5.4.4.tgz" ] || "$root/bench/fetch_pairs.sh" >/dev/null
-(cd "$root" && cmake --preset linux-release >/dev/null)
-cmake --build "$build" --target genpatch genpatch-stub -j2 >/dev/null
-genpatch="$build/src/cli/genpatch"
+compare=0
+if [ -n "${OLD_GENPATCH:-}" ] || [ -n "${NEW_GENPATCH:-}" ]; then
+  [ -x "${OLD_GENPATCH:-}" ] && [ -x "${NEW_GENPATCH:-}" ] ||
+    { echo "set both OLD_GENPATCH and NEW_GENPATCH to genpatch programs" >&2; exit 2; }
+  compare=1
+  genpatch="$NEW_GENPATCH"
+else
+  [ -f "$cache/tarballs/electron-winstaller-5.4.4.tgz" ] || "$root/bench/fetch_pairs.sh" >/dev/null
+  (cd "$root" && cmake --preset linux-release >/dev/null)
+  cmake --build "$build" --target genpatch genpatch-stub -j2 >/dev/null
+  genpatch="$build/src/cli/genpatch"
+fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -22,6 +36,72 @@ mkdir -p "$GENPATCH_TEMP_DIR"
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ms() { echo $(( ($2 - $1) / 1000000 )); }
+
+# A release tree of realistic size: 50 files in nested folders, 30 MB in all (a few large
+# programs, many small files); the new one changes five (a few bytes in the middle of each),
+# adds one and removes one.
+generate_tree() {  # folder
+  python3 - "$1" <<'PY'
+import os, random, sys
+top = sys.argv[1]
+rng = random.Random(14)
+sizes = [8 << 20, 6 << 20, 4 << 20, 3 << 20, 2 << 20] + [rng.randrange(20000, 500000) for _ in range(45)]
+scale = (30 << 20) / sum(sizes)
+for side in ("old", "new"):
+    r = random.Random(14)
+    for i, size in enumerate(sizes):
+        size = int(size * scale)
+        name = os.path.join(top, side, "part%d" % (i % 4), "sub%d" % (i % 3), "file%02d.bin" % i)
+        if side == "new" and i == 7:
+            continue  # removed in the new release
+        data = bytearray(r.randbytes(size))
+        if side == "new" and i in (0, 3, 10, 20, 30):
+            data[size // 2:size // 2 + 16] = b"changed release!"
+        os.makedirs(os.path.dirname(name), exist_ok=True)
+        open(name, "wb").write(data)
+    if side == "new":
+        os.makedirs(os.path.join(top, side, "added"), exist_ok=True)
+        open(os.path.join(top, side, "added", "new.dll"), "wb").write(bytes(range(256)) * 1000)
+PY
+}
+
+# Apply time of OLD_GENPATCH and NEW_GENPATCH on one package made from old -> new.
+compare_apply() {  # label old new
+  "$genpatch" build -o "$work/p.dat" --data-file "$2" "$3" >/dev/null
+  local old_times=() new_times=() which t0 t1
+  for _ in $(seq "$reps"); do
+    for which in old new; do
+      rm -rf "$work/inst" && cp -r "$2" "$work/inst" && sync
+      local program="$OLD_GENPATCH"
+      [ "$which" = new ] && program="$NEW_GENPATCH"
+      t0=$(now); "$program" apply "$work/p.dat" --dest "$work/inst" 2>/dev/null; t1=$(now)
+      diff -r "$work/inst" "$3" >/dev/null || { echo "$which: apply result differs for $1" >&2; exit 1; }
+      if [ "$which" = old ]; then old_times+=("$(ms "$t0" "$t1")"); else new_times+=("$(ms "$t0" "$t1")"); fi
+    done
+  done
+  local old_ms new_ms
+  old_ms=$(printf '%s\n' "${old_times[@]}" | median)
+  new_ms=$(printf '%s\n' "${new_times[@]}" | median)
+  printf '%-44s %10s %10s %8.3f\n' "$1" "$old_ms" "$new_ms" "$(echo "$new_ms / ($old_ms + 0.001)" | bc -l)"
+}
+
+if [ "$compare" = 1 ]; then
+  printf '%-44s %10s %10s %8s\n' tree old_apply_ms new_apply_ms new/old
+  generate_tree "$work/gen"
+  compare_apply "generated: 50 files, 30 MB, 7 changed" "$work/gen/old" "$work/gen/new"
+  for pair in "esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4" \
+              "rollup_rollup-win32-x64-msvc-4.40.0 rollup_rollup-win32-x64-msvc-4.41.0" \
+              "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0" \
+              "electron-winstaller-5.4.0 electron-winstaller-5.4.4"; do
+    set -- $pair
+    [ -f "$cache/tarballs/$1.tgz" ] && [ -f "$cache/tarballs/$2.tgz" ] || continue
+    rm -rf "$work/old" "$work/new" && mkdir -p "$work/old" "$work/new"
+    tar -xzf "$cache/tarballs/$1.tgz" -C "$work/old" --strip-components=1
+    tar -xzf "$cache/tarballs/$2.tgz" -C "$work/new" --strip-components=1
+    compare_apply "$2" "$work/old" "$work/new"
+  done
+  exit 0
+fi
 
 printf '%-34s %10s %10s %9s %9s %9s %9s %9s\n' pair package xdelta3 size/xd build_ms xd_ms apply_ms cp_ms
 for pair in "esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4" \

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gp::test {
@@ -30,10 +31,14 @@ struct ProgramRun {
   std::string transcript;  // the message boxes, "caption: text\n" each (UTF-8)
 };
 
+// Environment variables given to the program besides its usual ones (UTF-8).
+using ExtraEnvironment = std::vector<std::pair<std::string, std::string>>;
+
 // Starts the package program on the package data file with working as its current folder and
 // temp as its temporary folder, and waits for it to end.
 ProgramRun RunPackageProgram(const std::filesystem::path& package,
                              const std::filesystem::path& working,
-                             const std::filesystem::path& temp, const ProgramAnswers& answers);
+                             const std::filesystem::path& temp, const ProgramAnswers& answers,
+                             const ExtraEnvironment& environment = {});
 
 }  // namespace gp::test

@@ -12,7 +12,8 @@ namespace gp::test {
 namespace fs = std::filesystem;
 
 ProgramRun RunPackageProgram(const fs::path& package, const fs::path& working,
-                             const fs::path& temp, const ProgramAnswers& answers) {
+                             const fs::path& temp, const ProgramAnswers& answers,
+                             const ExtraEnvironment& environment) {
   std::string list;
   auto add = [&list](const std::string& item) {
     if (!list.empty()) list += ",";
@@ -24,10 +25,13 @@ ProgramRun RunPackageProgram(const fs::path& package, const fs::path& working,
   }
   if (answers.main_dialog) add(answers.execute ? "execute" : "cancel");
   for (const std::string& box : answers.boxes) add(box);
+  std::map<std::string, std::string> env = {{"GENPATCH_TEMP_DIR", temp.string()},
+                                            {"GENPATCH_ANSWERS", list}};
+  for (const auto& [name, value] : environment) env[name] = value;
   const ProcessResult r = RunProcess(
       {"/bin/sh", "-c", "cd \"$0\" && exec \"$1\" \"$2\"", working.string(), GP_STUB_PATH,
        package.string()},
-      {{"GENPATCH_TEMP_DIR", temp.string()}, {"GENPATCH_ANSWERS", list}});
+      env);
   ProgramRun run;
   run.ended = r.exit_code >= 0;
   run.exit_code = r.exit_code;

@@ -27,7 +27,8 @@ std::string ReadText(const fs::path& path) {
 }  // namespace
 
 ProgramRun RunPackageProgram(const fs::path& package, const fs::path& working,
-                             const fs::path& temp, const ProgramAnswers& answers) {
+                             const fs::path& temp, const ProgramAnswers& answers,
+                             const ExtraEnvironment& environment) {
   // Without a desktop that takes windows the program's dialogs never come: say so at once
   // instead of waiting for them.
   const std::string& desktop = DesktopProblem();
@@ -46,8 +47,10 @@ ProgramRun RunPackageProgram(const fs::path& package, const fs::path& working,
   const fs::path output = temp.parent_path() / (temp.filename().u8string() + u8".out");
   uidriver::Process driver;
   ProgramRun run;
-  if (!driver.Start(uidriver::WindowsPathOf(GP_UIDRIVER_EXE), line,
-                    {{"TMP", PathToUtf8(temp)}, {"TEMP", PathToUtf8(temp)}},
+  std::vector<std::pair<std::string, std::string>> env = {{"TMP", PathToUtf8(temp)},
+                                                         {"TEMP", PathToUtf8(temp)}};
+  env.insert(env.end(), environment.begin(), environment.end());
+  if (!driver.Start(uidriver::WindowsPathOf(GP_UIDRIVER_EXE), line, env,
                     PathToUtf8(output), PathToUtf8(working))) {
     return run;
   }

@@ -36,7 +36,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::string& input) {
   ProcessResult result;
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) return result;
+  // Close-on-exec: a program started at the same time from another thread gets none of them.
+  if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      pipe2(err_pipe, O_CLOEXEC) != 0) {
+    return result;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

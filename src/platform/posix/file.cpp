@@ -8,6 +8,7 @@
 #include <ctime>
 #include <utility>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/posix_internal.h"
@@ -100,6 +101,7 @@ bool File::Open(const char* path, uint32_t access, uint32_t share, Disposition d
   }
   if (!existed) flags |= O_CREAT | O_EXCL;
   const mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0666;
+  if (!existed || truncates) fault::BeforeChange(fault::Change::kCreate, path);
   const int fd = open(host.c_str(), flags, mode);
   if (fd < 0) return false;
 

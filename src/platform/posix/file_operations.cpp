@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/posix_internal.h"
@@ -231,6 +232,7 @@ bool RemoveFile(const char* path) {
     if (posix::ModeIsReadOnly(st.st_mode)) return false;
     if (posix::HeldByLockingOpen(resolved.host)) return false;  // in use: sharing violation
   }
+  fault::BeforeChange(fault::Change::kDelete, path);
   return unlink(resolved.host.c_str()) == 0;
 }
 
@@ -242,6 +244,7 @@ bool RenameFile(const char* from, const char* to) {
   struct stat st;
   if (lstat(source.host.c_str(), &st) != 0) return false;
   if (S_ISREG(st.st_mode) && posix::HeldByLockingOpen(source.host)) return false;
+  fault::BeforeChange(fault::Change::kRename, from);
 
   std::string destination = target.host;
   if (target.host == source.host) {
@@ -297,6 +300,7 @@ bool CopyFileReplace(const char* from, const char* to) {
       return false;
     }
   }
+  fault::BeforeChange(fault::Change::kCreate, to);
   const int out = open(target.host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (out < 0) {
     close(in);

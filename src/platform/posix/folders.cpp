@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/posix_internal.h"
@@ -38,6 +39,7 @@ std::string HostCurrentDirectory() {
 bool MakeFolder(const char* path) {
   ResolvedPath resolved;
   if (path == nullptr || !ResolveProgramPath(path, &resolved) || resolved.is_root) return false;
+  fault::BeforeChange(fault::Change::kMakeFolder, path);
   return mkdir(resolved.host.c_str(), 0777) == 0;
 }
 
@@ -50,6 +52,7 @@ bool RemoveFolder(const char* path) {
     // A link to a folder is removed as the link itself.
     struct stat target;
     if (stat(resolved.host.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) return false;
+    fault::BeforeChange(fault::Change::kRemoveFolder, path);
     return unlink(resolved.host.c_str()) == 0;
   }
   if (!S_ISDIR(st.st_mode)) return false;
@@ -60,6 +63,7 @@ bool RemoveFolder(const char* path) {
   }
   uint32_t kept = 0;
   if (posix::ReadDosAttributes(resolved.host, &kept) && (kept & kAttrReadOnly)) return false;
+  fault::BeforeChange(fault::Change::kRemoveFolder, path);
   return rmdir(resolved.host.c_str()) == 0;
 }
 

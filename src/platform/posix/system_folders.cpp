@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/posix_internal.h"
@@ -103,6 +104,7 @@ uint32_t MakeTempFileName(const char* folder, const char* prefix, uint32_t uniqu
     return unique;
   }
 
+  fault::BeforeChange(fault::Change::kCreate, base.c_str());
   const uint32_t start = StartingNumber();
   uint32_t number = start;
   do {

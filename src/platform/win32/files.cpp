@@ -1,4 +1,5 @@
 // Files on Windows: the wide file functions on paths converted from code page 932.
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_support.h"
 
@@ -63,6 +64,15 @@ bool File::Open(const char* path, uint32_t access, uint32_t share, Disposition d
   DWORD flags = attributes & kCreatableAttributes;
   if (flags == 0) flags = FILE_ATTRIBUTE_NORMAL;
   flags |= HintFlags(hint);
+  if (fault::Active()) {
+    const bool exists = GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (disposition == Disposition::kCreateAlways ||
+        (disposition == Disposition::kTruncateExisting && exists) ||
+        ((disposition == Disposition::kCreateNew || disposition == Disposition::kOpenAlways) &&
+         !exists)) {
+      fault::BeforeChange(fault::Change::kCreate, path);
+    }
+  }
   HANDLE h = CreateFileW(wide.c_str(), desired, share_mode, nullptr,
                          CreationDisposition(disposition), flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -181,19 +191,25 @@ bool WriteAttributes(const char* path, uint32_t attributes) {
 
 bool RemoveFile(const char* path) {
   const std::wstring wide = WidePath(path);
-  return !wide.empty() && DeleteFileW(wide.c_str()) != FALSE;
+  if (wide.empty()) return false;
+  fault::BeforeChange(fault::Change::kDelete, path);
+  return DeleteFileW(wide.c_str()) != FALSE;
 }
 
 bool RenameFile(const char* from, const char* to) {
   const std::wstring a = WidePath(from);
   const std::wstring b = WidePath(to);
-  return !a.empty() && !b.empty() && MoveFileW(a.c_str(), b.c_str()) != FALSE;
+  if (a.empty() || b.empty()) return false;
+  fault::BeforeChange(fault::Change::kRename, from);
+  return MoveFileW(a.c_str(), b.c_str()) != FALSE;
 }
 
 bool CopyFileReplace(const char* from, const char* to) {
   const std::wstring a = WidePath(from);
   const std::wstring b = WidePath(to);
-  return !a.empty() && !b.empty() && CopyFileW(a.c_str(), b.c_str(), FALSE) != FALSE;
+  if (a.empty() || b.empty()) return false;
+  fault::BeforeChange(fault::Change::kCreate, to);
+  return CopyFileW(a.c_str(), b.c_str(), FALSE) != FALSE;
 }
 
 bool FindFirstExists(const char* path) {

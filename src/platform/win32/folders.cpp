@@ -1,6 +1,7 @@
 // Folders, folder searches, temporary names and the well-known folders on Windows.
 #include <vector>
 
+#include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/win32/folder_overrides.h"
 #include "platform/win32/windows_support.h"
@@ -43,12 +44,16 @@ uint32_t AnswerFolder(bool ok, const std::wstring& wide, char* buffer, uint32_t 
 
 bool MakeFolder(const char* path) {
   const std::wstring wide = WidePath(path);
-  return !wide.empty() && CreateDirectoryW(wide.c_str(), nullptr) != FALSE;
+  if (wide.empty()) return false;
+  fault::BeforeChange(fault::Change::kMakeFolder, path);
+  return CreateDirectoryW(wide.c_str(), nullptr) != FALSE;
 }
 
 bool RemoveFolder(const char* path) {
   const std::wstring wide = WidePath(path);
-  return !wide.empty() && RemoveDirectoryW(wide.c_str()) != FALSE;
+  if (wide.empty()) return false;
+  fault::BeforeChange(fault::Change::kRemoveFolder, path);
+  return RemoveDirectoryW(wide.c_str()) != FALSE;
 }
 
 uint32_t CurrentFolder(char* buffer, uint32_t limit) {
@@ -132,6 +137,7 @@ uint32_t MakeTempFileName(const char* folder, const char* prefix, uint32_t uniqu
   // The system uses the first three characters of the prefix.
   if (wide_prefix.size() > 3) wide_prefix.resize(3);
   wchar_t name[MAX_PATH + 1] = {};
+  if (unique == 0) fault::BeforeChange(fault::Change::kCreate, folder);
   const UINT number = GetTempFileNameW(wide_folder.c_str(), wide_prefix.c_str(), unique, name);
   if (number == 0) return 0;
   std::string cp932;

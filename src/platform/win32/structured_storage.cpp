@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/fault_hook.h"
 #include "platform/win32/windows_support.h"
 
 #include <objbase.h>
@@ -133,6 +134,7 @@ bool CreateCompoundFile(const char* path, Storage** root) {
   if (wide.empty()) return false;
   EnsureCom();
   IStorage* storage = nullptr;
+  fault::BeforeChange(fault::Change::kCreate, path);
   const HRESULT hr = StgCreateDocfile(wide.c_str(), kCreateMode, 0, &storage);
   return Finish(hr, storage, root);
 }
