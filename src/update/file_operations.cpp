@@ -500,7 +500,11 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     platform::WriteAttributes(target_path, header.attributes);
     return true;
   }
-  ShowFailure(context);
+  if (target.DiskFull()) {
+    ShowDiskFull(context);
+  } else {
+    ShowFailure(context);
+  }
   return false;
 }
 
