@@ -22,7 +22,8 @@ namespace gp {
 
 namespace {
 
-constexpr uint32_t kChunkSize = 1u << 20;
+// Small reads: whole-file blocks and literal runs beyond the buffer are sought over.
+constexpr uint32_t kChunkSize = 4096;
 constexpr uint32_t kFolderQueryLimit = 256;
 
 // Reads an open stream front to back through a buffer.
@@ -40,14 +41,17 @@ class StreamBytes {
     }
     return true;
   }
-  // Passes over n bytes.
+  // Passes over n bytes (at most 32,767 past the buffer): what is not buffered is sought
+  // over, not read.
   bool Skip(uint64_t n) {
-    while (n > 0) {
-      if (begin_ == end_ && !Fill()) return false;
-      const uint64_t take = std::min<uint64_t>(n, end_ - begin_);
-      begin_ += static_cast<size_t>(take);
-      n -= take;
-    }
+    const uint64_t buffered = std::min<uint64_t>(n, end_ - begin_);
+    begin_ += static_cast<size_t>(buffered);
+    n -= buffered;
+    if (n == 0) return true;
+    if (n > remaining_ || n > 0x7FFF) return false;
+    const uint32_t at = access_.Seek(0, DocfileAccess::kSeekCurrent);
+    if (access_.Seek(static_cast<int32_t>(n), DocfileAccess::kSeekCurrent) != at + n) return false;
+    remaining_ -= n;
     return true;
   }
 
