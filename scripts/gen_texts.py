@@ -27,6 +27,7 @@ TEXTS = [
     ("kTextDiskFull", "ハードディスクの容量不足です。"),
     ("kTextCommitCompleted", "前回中断された更新を完了しました。"),
     ("kTextCommitRolledBack", "前回中断された更新を元に戻しました。"),
+    ("kTextPathTooLong", "インストール先のパスが長すぎます。"),
     ("kTextStepFormat", "%s -> %s"),
     ("kTextFileCounterFormat", "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ"),
     ("kTextProgressCaption", "ｱｯﾌﾟﾃﾞｰﾄしています..."),

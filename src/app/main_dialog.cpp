@@ -80,6 +80,8 @@ bool MainDialogProcedure::OnCommand(ui::DialogControls& dialog, int control_id) 
           std::memcpy(destination, typed.data(), typed.size());
         }
         RunUpdate(context_, dialog.Handle());
+      } else {
+        context_.run.outcome = RunOutcome::kFailed;
       }
       ReleasePackageTables(context_);
       dialog.EndDialog(1);

@@ -12,8 +12,8 @@
 namespace gp {
 
 // Program entry: makes the run context over the given host and runs the program in it.
-// Returns the exit code (0 after the normal sequence, 1 when loading the package or, on the
-// direct road, extracting the payload fails).
+// Returns the exit code (ExitCodeOf the run's outcome; 1 when loading the package or
+// extracting the payload fails).
 int ProgramEntry(ui::Host& host, void* instance, const char* argument);
 
 // Destroys the work docfile access object and releases the generation and group tables. Safe
@@ -21,6 +21,13 @@ int ProgramEntry(ui::Host& host, void* instance, const char* argument);
 void ReleasePackageTables(RunContext& context);
 // Deletes the temporary work docfile (whatever its attributes).
 void RemoveWorkDocfile(const WorkDocfileState& work_docfile);
+
+// Opens the run log at the file that GENPATCH_LOG names (a host path), when it is set.
+void OpenLogFromEnvironment(RunContext& context);
+// Writes the log's first line: the package file and its form.
+void LogRunStart(RunContext& context, const char* package_path, bool named);
+// Writes the exit code to the log and returns it.
+int LogExitCode(RunContext& context, int exit_code);
 
 // Runs the main dialog modally (the dialog road).
 void RunMainDialog(RunContext& context);

@@ -106,6 +106,12 @@ inline constexpr char kTextCommitRolledBack[] =
     "\x96\xDF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81\x42";
 inline constexpr std::size_t kTextCommitRolledBackSize = 36;
 
+// インストール先のパスが長すぎます。
+inline constexpr char kTextPathTooLong[] =
+    "\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B\x90\xE6\x82\xCC\x83\x70\x83\x58\x82\xAA\x92\xB7"
+    "\x82\xB7\x82\xAC\x82\xDC\x82\xB7\x81\x42";
+inline constexpr std::size_t kTextPathTooLongSize = 34;
+
 // %s -> %s
 inline constexpr char kTextStepFormat[] =
     "\x25\x73\x20\x2D\x3E\x20\x25\x73";
@@ -222,6 +228,7 @@ inline constexpr char kTextInUseTail[] = "はアクセスできません。\nフ
 inline constexpr char kTextDiskFull[] = "ハードディスクの容量不足です。";
 inline constexpr char kTextCommitCompleted[] = "前回中断された更新を完了しました。";
 inline constexpr char kTextCommitRolledBack[] = "前回中断された更新を元に戻しました。";
+inline constexpr char kTextPathTooLong[] = "インストール先のパスが長すぎます。";
 inline constexpr char kTextStepFormat[] = "%s -> %s";
 inline constexpr char kTextFileCounterFormat[] = "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ";
 inline constexpr char kTextProgressCaption[] = "ｱｯﾌﾟﾃﾞｰﾄしています...";

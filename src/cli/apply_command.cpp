@@ -1,3 +1,4 @@
+#include "app/program.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/update_session.h"
@@ -16,7 +17,8 @@ constexpr char kSessionOptions[] =
     "  --group NAME=DIR     the folder of an additional group, in every generation\n"
     "  --group GEN/NAME=DIR the folder of an additional group of one generation\n"
     "  --windows-dir DIR    the Windows folder ('+' paths); default GENPATCH_WINDOWS_DIR\n"
-    "  --system-dir DIR     the system folder ('-' paths); default GENPATCH_SYSTEM_DIR\n";
+    "  --system-dir DIR     the system folder ('-' paths); default GENPATCH_SYSTEM_DIR\n"
+    "  --log FILE           appends one UTF-8 line per step of the run to FILE\n";
 
 constexpr char kCheckHelp[] =
     "usage: genpatch check PACKAGE [options]\n"
@@ -43,13 +45,11 @@ constexpr char kApplyHelp[] =
 constexpr char kApplyCodes[] =
     "  --answers LIST       answers to the update's questions\n"
     "\n"
-    "Exit codes: 0 updated; 1 failed (nothing committed, or files in use kept their old\n"
-    "version, or the package is not valid); 2 wrong usage; 3 no installed generation matches;\n"
-    "4 already up to date; 5 updated, and the package asks for a restart of Windows.\n";
+    "Exit codes: 0 updated; 1 failed (also: files in use kept their old version, or the\n"
+    "package is not valid); 2 wrong usage; 3 no installed generation matches; 4 already up to\n"
+    "date; 5 updated, and the package asks for a restart of Windows.\n";
 
-constexpr int kExitNoMatch = 3;
-constexpr int kExitUpToDate = 4;
-constexpr int kExitRestart = 5;
+constexpr int kExitNoMatch = kExitNoInstalled;
 
 SessionOptions ParseArgs(const Args& args, const std::string& help, bool* show_help) {
   SessionOptions options;
@@ -117,20 +117,12 @@ int ApplyCommand(const Args& args) {
   session.Open(options);
   RunContext& context = session.context();
   RunUpdate(context, nullptr);
-  switch (context.run.outcome) {
-    case RunOutcome::kCompleted:
-      if (context.package.Restart()) {
-        platform::WriteStderr("genpatch apply: the package asks for a restart of Windows\n");
-        return kExitRestart;
-      }
-      return kExitOk;
-    case RunOutcome::kUpToDate:
-      return kExitUpToDate;
-    case RunOutcome::kNoInstalledVersion:
-      return kExitNoMatch;
-    default:
-      return kExitFailure;
+  const int code = ExitCodeOf(context.run.outcome, context.package.Restart());
+  if (code == kExitRestartRequested) {
+    platform::WriteStderr("genpatch apply: the package asks for a restart of Windows\n");
   }
+  context.log.Line("outcome: %s", OutcomeName(context.run.outcome));
+  return LogExitCode(context, code);
 }
 
 }  // namespace gp::cli

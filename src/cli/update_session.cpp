@@ -46,6 +46,8 @@ bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, Session
     o->system_folder = fs::path(value("--system-dir"));
   } else if (a == "--answers") {
     o->answers = value("--answers");
+  } else if (a == "--log") {
+    o->log = fs::path(value("--log"));
   } else {
     return false;
   }
@@ -66,8 +68,15 @@ void UpdateSession::Open(const SessionOptions& options) {
   if (options.windows_folder) platform::SetWindowsFolderOverride(HostText(*options.windows_folder));
   if (options.system_folder) platform::SetSystemFolderOverride(HostText(*options.system_folder));
 
+  if (options.log) {
+    const std::string log_path = ProgramPath(*options.log);
+    if (!context_.log.Open(log_path.c_str())) {
+      throw CliError("the log " + options.log->string() + " cannot be opened", kExitUsage);
+    }
+  }
   const PackageFile package = OpenPackage(options.package);
   const std::string program = ProgramPath(options.package);
+  LogRunStart(context_, program.c_str(), !package.executable);
   PackageTables& p = context_.package;
   p.Reset();
   AllocateTextBuffers(p);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/package_file.h"
+#include "storage/run_temp_folder.h"
 #include "ui/console_host.h"
 #include "update/run_context.h"
 
@@ -21,6 +22,7 @@ struct SessionOptions {
   std::optional<std::filesystem::path> windows_folder;
   std::optional<std::filesystem::path> system_folder;
   std::optional<std::string> answers;
+  std::optional<std::filesystem::path> log;  // --log FILE: the run log
 };
 
 // Parses the options shared by check and apply; returns false for an argument it does not
@@ -44,6 +46,7 @@ class UpdateSession {
 
  private:
   ui::ConsoleHost host_;
+  RunTempFolder temp_folder_;  // removed after the context's files
   RunContext context_{host_};
 };
 

@@ -95,6 +95,10 @@ class File {
   // FlushFileBuffers (fsync on Linux): the file's data and size reach the disk before it
   // returns. False when the file is not open or the flush fails.
   bool Flush();
+  // True when the last Write or Flush that failed, failed for lack of space on the volume
+  // (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL; ENOSPC, EDQUOT, and EFBIG for a file that may
+  // not grow further). Cleared by Open.
+  bool DiskFull() const { return disk_full_; }
   // Sets the last-write time from local wall-clock fields (SystemTimeToFileTime, then
   // LocalFileTimeToFileTime, then SetFileTime with creation and access times absent).
   // Returns false when the calendar rejects the fields or the time cannot be set.
@@ -104,6 +108,7 @@ class File {
 
  private:
   intptr_t native_ = -1;  // HANDLE on Windows, a descriptor on Linux
+  bool disk_full_ = false;
   friend struct FileAccess;
 };
 
@@ -116,6 +121,12 @@ bool WriteAll(File& file, const void* data, uint64_t size);
 // GetFileAttributes / SetFileAttributes.
 uint32_t ReadAttributes(const char* path);
 bool WriteAttributes(const char* path, uint32_t attributes);
+
+// GetDiskFreeSpaceEx / statvfs: the bytes free to this user on the volume that holds path
+// (a file or a folder; a path that does not exist yet counts from its nearest existing
+// folder). False when the space cannot be taken. *volume receives an identifier of the volume
+// (equal for two paths on the same volume) when given.
+bool FreeSpace(const char* path, uint64_t* free_bytes, uint64_t* volume = nullptr);
 
 // DeleteFile: fails for a read-only file, a folder, a missing file.
 bool RemoveFile(const char* path);
@@ -167,8 +178,14 @@ class FolderEnumerator {
 };
 
 // GetTempPath: the temporary folder with a trailing backslash; same length rules as
-// CurrentFolder.
+// CurrentFolder. While an override is set (SetTempFolderOverride), that folder instead: an
+// update run keeps its temporary files in a folder of its own (storage/run_temp_folder.h).
 uint32_t TempFolder(char* buffer, uint32_t limit);
+// The system's temporary folder, whatever the override; same rules.
+uint32_t SystemTempFolder(char* buffer, uint32_t limit);
+// Makes TempFolder answer folder (a program path that ends with a backslash) for the whole
+// process; an empty text restores the system's folder.
+void SetTempFolderOverride(const std::string& folder);
 // GetTempFileName: with unique 0, creates an empty file FOLDER\PREFIXhhhh.TMP with a number
 // not in use (prefix: up to three characters) and returns that number; 0 on failure. The full
 // name goes to out, which holds 260 bytes.
@@ -226,6 +243,12 @@ void SetSystemFolderOverride(const std::string& host);
 // command line as the system hands it over (no splitting at blanks, no quote removal).
 // Linux: the program's arguments joined by single spaces, as given.
 std::string CommandLineArgument(int argc, char** argv);
+
+// GetCurrentProcessId / getpid.
+uint32_t CurrentProcessId();
+// True while a process with that id exists (also when it exists but may not be inspected);
+// false once no process has it.
+bool ProcessExists(uint32_t id);
 
 // The module instance (Windows HINSTANCE; a dummy value on Linux).
 void* InstanceHandle();

@@ -1,6 +1,6 @@
 // Structured storage (compound files) as the platform provides it: ole32 on Windows, the
 // portable reader of src/cfb/ on Linux. Only what the work docfile access needs: open an
-// existing compound file read-write and exclusive, create an empty one, open child storages
+// existing compound file for reading (other readers allowed, no writer), create an empty one, open child storages
 // and streams by UTF-16 name, read sequentially, seek, commit, release.
 //
 // Objects are reference-counted like COM objects: every successful open hands out one
@@ -28,8 +28,9 @@ class StorageStream {
 
 class Storage {
  public:
-  // IStorage::OpenStorage / OpenStream with STGM_READWRITE | STGM_SHARE_EXCLUSIVE. True only
-  // when the call succeeded (S_OK) and an object came back.
+  // IStorage::OpenStorage / OpenStream, exclusive (STGM_READ below an opened file,
+  // STGM_READWRITE below a created one). True only when the call succeeded (S_OK) and an
+  // object came back.
   virtual bool OpenStorage(std::u16string_view name, Storage** out) = 0;
   virtual bool OpenStream(std::u16string_view name, StorageStream** out) = 0;
   // IStorage::Commit(STGC_OVERWRITE).
@@ -40,8 +41,8 @@ class Storage {
   virtual ~Storage() = default;
 };
 
-// StgOpenStorage(name, STGM_READWRITE | STGM_SHARE_EXCLUSIVE): the root storage of an existing
-// compound file. path is a code page 932 program path.
+// StgOpenStorage(name, STGM_READ | STGM_SHARE_DENY_WRITE): the root storage of an existing
+// compound file, only read. path is a code page 932 program path.
 bool OpenCompoundFile(const char* path, Storage** root);
 // StgCreateDocfile(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE): a new empty
 // compound file, replacing any file of that name.

@@ -38,8 +38,8 @@ class DocfileAccess {
   // Closes a stream left open, then commits and releases the root storage.
   virtual ~DocfileAccess();
 
-  // Opens the compound file at path (code page 932) read-write and exclusive, or creates an
-  // empty one there when no file of that name exists. True at once when already open.
+  // Opens the compound file at path (code page 932) for reading only (other readers allowed),
+  // or creates an empty one there when no file of that name exists. True at once when already open.
   bool OpenDocfile(const char* path);
   // Opens the stream at path; on failure nothing is left open. A stream still open from
   // before is closed first.

@@ -79,37 +79,62 @@ class ListFieldReader {
   uint32_t size_ = 0;
 };
 
+// Notes why a check failed, when a note is wanted.
+void NoteDamaged(DetectionFaults* faults) {
+  if (faults != nullptr) faults->damaged_list = true;
+}
+void NoteUnresolved(DetectionFaults* faults, bool too_long) {
+  if (faults == nullptr) return;
+  if (too_long) {
+    faults->path_too_long = true;
+  } else {
+    faults->damaged_list = true;
+  }
+}
+
 }  // namespace
 
-bool IsLatestInstalled(RunContext& context) {
+bool IsLatestInstalled(RunContext& context, DetectionFaults* faults) {
   const int last = context.package.generation_count - 1;
   if (last < 1) return false;
   ListFieldReader list(context.work_docfile.access);
-  if (!list.Open(last)) return false;
+  if (!list.Open(last)) {
+    NoteDamaged(faults);
+    return false;
+  }
   bool answer = true;
   int16_t count = 0;
   if (!list.ReadI16(&count)) {
+    NoteDamaged(faults);
     answer = false;
   }
   for (int i = 0; answer && i < count; ++i) {
     uint32_t new_crc = 0;
     if (!list.SkipU32() || !list.ReadU32(&new_crc)) {
+      NoteDamaged(faults);
       answer = false;
       break;
     }
     if (new_crc == 0) {
-      if (!list.SkipStrings(4)) answer = false;
+      if (!list.SkipStrings(4)) {
+        NoteDamaged(faults);
+        answer = false;
+      }
       continue;
     }
     char data_path[kListStringBufferSize];
     char name[kListStringBufferSize];
     if (!list.SkipString() || !list.ReadString(data_path) || !list.SkipString() ||
         !list.ReadString(name)) {
+      NoteDamaged(faults);
       answer = false;
       break;
     }
-    if (!ResolveEntryPath(context.package, last, data_path, name) ||
-        !FileMatchesCrc(data_path, new_crc)) {
+    bool too_long = false;
+    if (!ResolveEntryPath(context.package, last, data_path, name, &too_long)) {
+      NoteUnresolved(faults, too_long);
+      answer = false;
+    } else if (!FileMatchesCrc(data_path, new_crc)) {
       answer = false;
     }
   }
@@ -117,37 +142,49 @@ bool IsLatestInstalled(RunContext& context) {
   return answer;
 }
 
-bool MatchesGeneration(RunContext& context, int k) {
+bool MatchesGeneration(RunContext& context, int k, DetectionFaults* faults) {
   if (k < 1 || k >= context.package.generation_count) return false;
   ListFieldReader list(context.work_docfile.access);
-  if (!list.Open(k)) return false;
+  if (!list.Open(k)) {
+    NoteDamaged(faults);
+    return false;
+  }
   const bool removal_checked = context.package.FileRemoval();
   bool answer = true;
   int16_t count = 0;
   if (!list.ReadI16(&count)) {
+    NoteDamaged(faults);
     answer = false;
   }
   for (int i = 0; answer && i < count; ++i) {
     uint32_t old_crc = 0;
     uint32_t new_crc = 0;
     if (!list.ReadU32(&old_crc) || !list.ReadU32(&new_crc)) {
+      NoteDamaged(faults);
       answer = false;
       break;
     }
     if (old_crc == 0) {
-      if (!list.SkipStrings(4)) answer = false;
+      if (!list.SkipStrings(4)) {
+        NoteDamaged(faults);
+        answer = false;
+      }
       continue;
     }
     char data_path[kListStringBufferSize];
     char name[kListStringBufferSize];
     if (!list.ReadString(data_path) || !list.SkipString() || !list.ReadString(name) ||
         !list.SkipString()) {
+      NoteDamaged(faults);
       answer = false;
       break;
     }
     if (new_crc == 0 && !removal_checked) continue;
-    if (!ResolveEntryPath(context.package, k - 1, data_path, name) ||
-        !FileMatchesCrc(data_path, old_crc)) {
+    bool too_long = false;
+    if (!ResolveEntryPath(context.package, k - 1, data_path, name, &too_long)) {
+      NoteUnresolved(faults, too_long);
+      answer = false;
+    } else if (!FileMatchesCrc(data_path, old_crc)) {
       answer = false;
     }
   }
@@ -155,10 +192,10 @@ bool MatchesGeneration(RunContext& context, int k) {
   return answer;
 }
 
-int FindInstalledGeneration(RunContext& context) {
+int FindInstalledGeneration(RunContext& context, DetectionFaults* faults) {
   const int count = context.package.generation_count;
   for (int k = 1; k < count; ++k) {
-    if (MatchesGeneration(context, k)) return k;
+    if (MatchesGeneration(context, k, faults)) return k;
   }
   return 0;
 }

@@ -52,7 +52,9 @@ bool IsContainedSubfolders(const char* text, size_t length) {
   return format::IsContainedPath(std::string_view(text, length));
 }
 
-bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name) {
+bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name,
+                      bool* too_long) {
+  if (too_long != nullptr) *too_long = false;
   if (buffer == nullptr) return false;
   char data_path[kEntryPathBufferSize];
   const size_t data_length = BoundedLength(buffer, kEntryPathBufferSize - 1);
@@ -82,7 +84,10 @@ bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, cons
   if (base_last == nullptr || base_last[1] != '\0') path.push_back('\\');
   path.append(subfolders, subfolder_length);
   path.append(name, BoundedLength(name, kEntryPathBufferSize));
-  if (path.size() >= kEntryPathBufferSize) return false;
+  if (path.size() >= kEntryPathBufferSize) {
+    if (too_long != nullptr) *too_long = true;
+    return false;
+  }
   std::memcpy(buffer, path.data(), path.size());
   return true;
 }

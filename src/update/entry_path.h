@@ -20,7 +20,9 @@ inline constexpr size_t kEntryPathBufferSize = 256;
 // buffer empty, when the data path has fewer than two backslashes, the token names no group of the
 // generation, the disk path would be 256 bytes or longer, or the name or the subfolders would leave
 // their folder (a ".." component, an absolute name or subfolder, a drive letter, a ':').
-bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name);
+// *too_long, when given, tells whether the failure was the length alone.
+bool ResolveEntryPath(PackageTables& package, int generation, char* buffer, const char* name,
+                      bool* too_long = nullptr);
 
 // True when a file name stays inside the folder it is put in (format::IsContainedPath): not
 // absolute, no ':' (drive letters, alternate streams), no component made of dots and blanks

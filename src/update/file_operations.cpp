@@ -526,7 +526,11 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     if (written != nullptr) *written = {true, target_writer.crc()};
     return true;
   }
-  ShowFailure(context);
+  if (target.DiskFull()) {
+    ShowDiskFull(context);
+  } else {
+    ShowFailure(context);
+  }
   return false;
 }
 

@@ -17,6 +17,7 @@
 #include "update/entry_path.h"
 #include "update/file_list.h"
 #include "update/file_operations.h"
+#include "update/space_check.h"
 
 namespace gp {
 
@@ -151,27 +152,46 @@ void RunUpdate(RunContext& context, ui::Window owner) {
   host.Paint(status);
   SetWait(context);
 
-  if (package.VersionCheck() && IsLatestInstalled(context)) {
+  DetectionFaults faults;
+  if (package.VersionCheck() && IsLatestInstalled(context, &faults)) {
     if (package.FileRemoval()) DeleteRemovedFiles(context, last);
     SetArrow(context);
     host.Destroy(status);
     ShowText(context, package.Text(kSlotUpToDateText));
+    context.log.Line("installed generation: %s (the newest)", package.generations[last].name);
     run.outcome = RunOutcome::kUpToDate;
     return;
   }
   int first = 1;
   if (package.VersionCheck()) {
-    first = FindInstalledGeneration(context);
+    first = FindInstalledGeneration(context, &faults);
     if (first == 0) {
       SetArrow(context);
       host.Destroy(status);
-      ShowText(context, texts::kTextNoInstalledVersion);
-      run.outcome = RunOutcome::kNoInstalledVersion;
+      // A list that cannot be read, or a path too long to build, is no verdict on the disk.
+      if (faults.path_too_long) {
+        ShowText(context, texts::kTextPathTooLong);
+      } else if (faults.damaged_list) {
+        ShowFailureText(context);
+      } else {
+        ShowText(context, texts::kTextNoInstalledVersion);
+      }
+      run.outcome = faults.path_too_long || faults.damaged_list ? RunOutcome::kFailed
+                                                                : RunOutcome::kNoInstalledVersion;
+      context.log.Line("no installed generation found%s",
+                       faults.path_too_long  ? " (a path is too long)"
+                       : faults.damaged_list ? " (a list is damaged)"
+                                             : "");
       return;
     }
   }
+  context.log.Line("installed generation: %s", package.generations[first - 1].name);
   SetArrow(context);
   host.Destroy(status);
+  if (CheckSpaceForPasses(context, first, last) != SpaceCheck::kFits) {
+    run.outcome = RunOutcome::kFailed;
+    return;
+  }
 
   // 3. The passes.
   ui::Window progress = host.CreateModeless(ui::kDialogProgress, owner);

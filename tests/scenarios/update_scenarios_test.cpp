@@ -258,7 +258,7 @@ TEST_F(UpdateScenarios, RestartIsOfferedAfterACompletedRun) {
   input_.restart = true;
   const fs::path installed = Install(releases_[1]);
   const test::ProgramRun run = Run(Package(), installed);  // No by default
-  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.exit_code, 5) << "completed, and the package asks for a restart";
   EXPECT_EQ(run.transcript,
             "UPDATE: DONE\nUPDATE: " + test::Utf8(texts::kTextRestartPrompt) + "\n");
   test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());

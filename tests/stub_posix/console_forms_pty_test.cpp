@@ -222,7 +222,7 @@ TEST_F(FileInUsePtyTest, CancelKeepsTheFileInUse) {
   }
   ASSERT_NO_FATAL_FAILURE(Expect(kOkPrompt));
   session_.Type("\n");
-  EXPECT_EQ(session_.WaitExit(), 0) << session_.Screen();
+  EXPECT_EQ(session_.WaitExit(), 1) << "a file kept in use is a failure\n" << session_.Screen();
   held_.close();
   EXPECT_EQ(test::ReadBytes(app_ / "サンプル.exe"), test::ReadBytes(kExample / "1.1/サンプル.exe"))
       << "the file in use keeps its old version";

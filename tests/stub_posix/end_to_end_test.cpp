@@ -104,7 +104,7 @@ TEST_F(EndToEndTest, FileHeldOpenIsKeptWhenCancelled) {
       {"/bin/sh", "-c", "cd \"$0\" && exec 3<\"$2\" && \"$1\"", target.string(),
        package_.string(), (target / "サンプル.exe").string()},
       Env("execute,cancel"));
-  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.exit_code, 1) << "a file kept in use is a failure";
   EXPECT_NE(r.err.find("はアクセスできません。\nファイルが使用中でないか碓認してください。"),
             std::string::npos)
       << r.err;

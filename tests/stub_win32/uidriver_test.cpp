@@ -120,12 +120,12 @@ class UiDriverProgram : public ::testing::Test {
 constexpr char kNotProduct[] =
     "解凍エラー!: ユキワリソウヨツバクローバーのファイルではありません。\n";
 
-// A failure inside the main dialog is reported there; the program still ends with 0.
+// A failure inside the main dialog is reported there, and the program ends with 1.
 TEST_F(UiDriverProgram, ExecuteByDefaultPrintsTheRefusalAndPassesTheExitCodeOn) {
   const Outcome outcome = Drive("", WriteJunkPackage());
   ASSERT_TRUE(outcome.ended) << "uidriver did not end";
   EXPECT_EQ(outcome.transcript, kNotProduct);
-  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.exit_code, 1u);
 }
 
 TEST_F(UiDriverProgram, CancelInTheMainDialogShowsNoMessage) {
@@ -140,7 +140,7 @@ TEST_F(UiDriverProgram, TypedFolderAndGroupFolderThenExecute) {
       Drive("--folder C:\\target --group g1/a=C:\\other", WriteJunkPackage(true));
   ASSERT_TRUE(outcome.ended) << "uidriver did not end";
   EXPECT_EQ(outcome.transcript, kNotProduct);
-  EXPECT_EQ(outcome.exit_code, 0u);
+  EXPECT_EQ(outcome.exit_code, 1u);
 }
 
 // The properties dialog opens, the group is not there: uidriver cancels and says it failed.

@@ -68,7 +68,7 @@ TEST_F(DiskFullTest, AWholeFileThatDoesNotFitLeavesAPartialTarget) {
   EXPECT_LT(left.size(), content.size());
 }
 
-TEST_F(DiskFullTest, APatchThatDoesNotFitFails) {
+TEST_F(DiskFullTest, APatchThatDoesNotFitReportsTheDiskFull) {
   const std::vector<uint8_t> old(50000, 'o');
   test::WriteBytes(dir_ / "old.bin", old);
   test::WriteBytes(dir_ / "diff.bin",
@@ -78,7 +78,7 @@ TEST_F(DiskFullTest, APatchThatDoesNotFitFails) {
     EXPECT_FALSE(PatchFile(context(), P("old.bin").c_str(), P("t.new1").c_str(), test::Crc(old),
                            P("diff.bin").c_str()));
   }
-  EXPECT_EQ(ui_.Transcript(), Transcript{test::FailureLine()});
+  EXPECT_EQ(ui_.Transcript(), Transcript{test::DiskFullLine()});
 }
 
 TEST_F(DiskFullTest, AStreamThatDoesNotFitReportsTheDiskFullAndLeavesNoTemporaryFile) {

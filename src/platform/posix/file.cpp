@@ -14,7 +14,12 @@
 #include "platform/posix/posix_internal.h"
 
 namespace gp::platform {
+
 namespace {
+
+// No room for the data: the volume is full, the user's quota is spent, or the file may not
+// grow further (a file-size limit, as the largest file a FAT volume takes is on Windows).
+bool IsDiskFullError(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
 
 constexpr uint32_t kKeptInAttribute = kAttrHidden | kAttrSystem | kAttrArchive;
 
@@ -39,12 +44,14 @@ int DaysInMonth(int year, int month) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+File::File(File&& other) noexcept
+    : native_(std::exchange(other.native_, -1)), disk_full_(other.disk_full_) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     native_ = std::exchange(other.native_, -1);
+    disk_full_ = other.disk_full_;
   }
   return *this;
 }
@@ -61,6 +68,7 @@ void File::Close() {
 bool File::Open(const char* path, uint32_t access, uint32_t share, Disposition disposition,
                 Hint hint, uint32_t attributes) {
   Close();
+  disk_full_ = false;
   if (path == nullptr) return false;
   ResolvedPath resolved;
   if (!ResolveProgramPath(path, &resolved) || resolved.is_root) return false;
@@ -153,6 +161,7 @@ bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
     const ssize_t n = write(static_cast<int>(native_), bytes + total, size - total);
     if (n < 0) {
       if (errno == EINTR) continue;
+      disk_full_ = IsDiskFullError(errno);
       if (done != nullptr) *done = total;
       return false;
     }
@@ -200,7 +209,10 @@ LocalTime LocalNow() {
 bool File::Flush() {
   if (native_ < 0) return false;
   while (fsync(static_cast<int>(native_)) != 0) {
-    if (errno != EINTR) return false;
+    if (errno != EINTR) {
+      disk_full_ = IsDiskFullError(errno);
+      return false;
+    }
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -221,6 +222,25 @@ bool WriteAttributes(const char* path, uint32_t attributes) {
     return false;
   }
   return posix::WriteDosAttributes(host, kept);
+}
+
+bool FreeSpace(const char* path, uint64_t* free_bytes, uint64_t* volume) {
+  if (path == nullptr || free_bytes == nullptr) return false;
+  ResolvedPath resolved;
+  if (!ResolveProgramPath(path, &resolved)) return false;
+  // A path not made yet counts from the nearest folder that exists.
+  std::string host = resolved.host;
+  struct stat st;
+  while (stat(host.c_str(), &st) != 0) {
+    const size_t slash = host.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    host = slash == 0 ? std::string("/") : host.substr(0, slash);
+  }
+  struct statvfs vfs;
+  if (statvfs(host.c_str(), &vfs) != 0) return false;
+  *free_bytes = static_cast<uint64_t>(vfs.f_bavail) * static_cast<uint64_t>(vfs.f_frsize);
+  if (volume != nullptr) *volume = static_cast<uint64_t>(st.st_dev);
+  return true;
 }
 
 bool RemoveFile(const char* path) {

@@ -1,5 +1,7 @@
 // The process: command line, environment, standard streams, the message loop and the restart
 // request, which on this system is reported and recorded, never carried out.
+#include <errno.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +47,14 @@ std::string CommandLineArgument(int argc, char** argv) {
     text += argv[i];
   }
   return text;
+}
+
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+bool ProcessExists(uint32_t id) {
+  // Ids that kill() would read as a process group are never reported gone.
+  if (id == 0 || id > 0x7FFFFFFFu) return true;
+  return kill(static_cast<pid_t>(id), 0) == 0 || errno != ESRCH;
 }
 
 void* InstanceHandle() {

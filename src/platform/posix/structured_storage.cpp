@@ -124,8 +124,8 @@ bool OpenRoot(std::shared_ptr<OpenFile> file, Storage** root) {
 bool OpenCompoundFile(const char* path, Storage** root) {
   *root = nullptr;
   auto file = std::make_shared<OpenFile>();
-  if (!file->file.Open(path, kAccessRead | kAccessWrite, kShareNone, Disposition::kOpenExisting,
-                       Hint::kNone)) {
+  // Only read, and other readers are let in (a package on read-only media works).
+  if (!file->file.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting, Hint::kNone)) {
     return false;
   }
   return OpenRoot(std::move(file), root);

@@ -79,7 +79,7 @@ uint32_t StartingNumber() {
 
 }  // namespace
 
-uint32_t TempFolder(char* buffer, uint32_t limit) {
+uint32_t SystemTempFolder(char* buffer, uint32_t limit) {
   std::string host = Environment("GENPATCH_TEMP_DIR");
   if (host.empty()) host = Environment("TMPDIR");
   if (host.empty()) host = "/tmp";

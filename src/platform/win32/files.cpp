@@ -1,4 +1,8 @@
 // Files on Windows: the wide file functions on paths converted from code page 932.
+#include <cwctype>
+#include <functional>
+#include <string>
+
 #include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_support.h"
@@ -10,6 +14,10 @@ using win32::WidePath;
 namespace {
 
 HANDLE AsHandle(intptr_t native) { return reinterpret_cast<HANDLE>(native); }
+
+bool IsDiskFullError(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
 
 DWORD CreationDisposition(Disposition d) {
   switch (d) {
@@ -39,12 +47,15 @@ constexpr uint32_t kCreatableAttributes = kAttrReadOnly | kAttrHidden | kAttrSys
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : native_(other.native_) { other.native_ = -1; }
+File::File(File&& other) noexcept : native_(other.native_), disk_full_(other.disk_full_) {
+  other.native_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     native_ = other.native_;
+    disk_full_ = other.disk_full_;
     other.native_ = -1;
   }
   return *this;
@@ -53,6 +64,7 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(const char* path, uint32_t access, uint32_t share, Disposition disposition,
                 Hint hint, uint32_t attributes) {
   Close();
+  disk_full_ = false;
   const std::wstring wide = WidePath(path);
   if (wide.empty()) return false;
   DWORD desired = 0;
@@ -97,6 +109,7 @@ bool File::Read(void* buffer, uint32_t size, uint32_t* done) {
 bool File::Write(const void* buffer, uint32_t size, uint32_t* done) {
   DWORD n = 0;
   const bool ok = IsOpen() && WriteFile(AsHandle(native_), buffer, size, &n, nullptr);
+  if (!ok && IsOpen()) disk_full_ = IsDiskFullError(GetLastError());
   if (done) *done = ok ? n : 0;
   return ok;
 }
@@ -129,7 +142,12 @@ LocalTime LocalNow() {
                    st.wMilliseconds};
 }
 
-bool File::Flush() { return IsOpen() && FlushFileBuffers(AsHandle(native_)) != 0; }
+bool File::Flush() {
+  if (!IsOpen()) return false;
+  if (FlushFileBuffers(AsHandle(native_)) != 0) return true;
+  disk_full_ = IsDiskFullError(GetLastError());
+  return false;
+}
 
 namespace {
 
@@ -187,6 +205,30 @@ uint32_t ReadAttributes(const char* path) {
 bool WriteAttributes(const char* path, uint32_t attributes) {
   const std::wstring wide = WidePath(path);
   return !wide.empty() && SetFileAttributesW(wide.c_str(), attributes) != FALSE;
+}
+
+bool FreeSpace(const char* path, uint64_t* free_bytes, uint64_t* volume) {
+  if (free_bytes == nullptr) return false;
+  std::wstring wide = WidePath(path);
+  if (wide.empty()) return false;
+  // A path not made yet counts from the nearest folder that exists.
+  while (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const size_t slash = wide.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash == 0) return false;
+    wide.resize(slash);
+    if (wide.size() == 2 && wide[1] == L':') wide += L'\\';
+  }
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr)) return false;
+  *free_bytes = available.QuadPart;
+  if (volume != nullptr) {
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(wide.c_str(), root, MAX_PATH)) return false;
+    std::wstring name(root);
+    for (wchar_t& c : name) c = static_cast<wchar_t>(towupper(c));
+    *volume = std::hash<std::wstring>()(name);
+  }
+  return true;
 }
 
 bool RemoveFile(const char* path) {

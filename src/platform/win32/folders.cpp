@@ -120,7 +120,7 @@ void FolderEnumerator::Close() {
 
 // ---------------------------------------------------------------------------------------------
 
-uint32_t TempFolder(char* buffer, uint32_t limit) {
+uint32_t SystemTempFolder(char* buffer, uint32_t limit) {
   std::wstring wide;
   const bool ok = QueryWide([](wchar_t* b, DWORD n) { return GetTempPathW(n, b); }, &wide);
   return AnswerFolder(ok, wide, buffer, limit);

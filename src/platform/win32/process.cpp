@@ -37,6 +37,16 @@ std::string CommandLineArgument(int /*argc*/, char** /*argv*/) {
 
 void* InstanceHandle() { return GetModuleHandleW(nullptr); }
 
+uint32_t CurrentProcessId() { return static_cast<uint32_t>(GetCurrentProcessId()); }
+
+bool ProcessExists(uint32_t id) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return running;
+}
+
 std::string GetEnvironment(const char* name) {
   std::wstring wide_name;
   if (name == nullptr || !win32::WideFromUtf8(name, &wide_name) || wide_name.empty()) {

@@ -13,10 +13,16 @@ namespace gp::platform {
 
 namespace {
 
-// STGM_READWRITE | STGM_SHARE_EXCLUSIVE, and with STGM_CREATE for a new compound file.
-constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+// An existing compound file is only read: its root is opened STGM_READ | STGM_SHARE_DENY_WRITE
+// (other readers may open it too, so a package on read-only media or shared by several users
+// works), its storages and streams STGM_READ | STGM_SHARE_EXCLUSIVE (children are always
+// exclusive). A new one is made STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, and its
+// children are opened read-write.
+constexpr DWORD kOpenRootMode = STGM_READ | STGM_SHARE_DENY_WRITE;
+constexpr DWORD kOpenChildMode = STGM_READ | STGM_SHARE_EXCLUSIVE;
+constexpr DWORD kWritableChildMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-static_assert(kOpenMode == 0x12 && kCreateMode == 0x1012);
+static_assert(kOpenRootMode == 0x20 && kOpenChildMode == 0x10 && kCreateMode == 0x1012);
 
 // COM is initialised once, on the first use, on the program's one thread.
 void EnsureCom() {
@@ -65,19 +71,19 @@ class OleStream final : public StorageStream {
 
 class OleStorage final : public Storage {
  public:
-  explicit OleStorage(IStorage* storage) : storage_(storage) {}
+  OleStorage(IStorage* storage, DWORD child_mode) : storage_(storage), child_mode_(child_mode) {}
 
   bool OpenStorage(std::u16string_view name, Storage** out) override {
     *out = nullptr;
     std::wstring wide;
     if (!ElementName(name, &wide)) return false;
     IStorage* child = nullptr;
-    const HRESULT hr = storage_->OpenStorage(wide.c_str(), nullptr, kOpenMode, nullptr, 0, &child);
+    const HRESULT hr = storage_->OpenStorage(wide.c_str(), nullptr, child_mode_, nullptr, 0, &child);
     if (hr != S_OK || child == nullptr) {
       if (child) child->Release();
       return false;
     }
-    *out = new OleStorage(child);
+    *out = new OleStorage(child, child_mode_);
     return true;
   }
 
@@ -86,7 +92,7 @@ class OleStorage final : public Storage {
     std::wstring wide;
     if (!ElementName(name, &wide)) return false;
     IStream* stream = nullptr;
-    const HRESULT hr = storage_->OpenStream(wide.c_str(), nullptr, kOpenMode, 0, &stream);
+    const HRESULT hr = storage_->OpenStream(wide.c_str(), nullptr, child_mode_, 0, &stream);
     if (hr != S_OK || stream == nullptr) {
       if (stream) stream->Release();
       return false;
@@ -105,14 +111,15 @@ class OleStorage final : public Storage {
  private:
   ~OleStorage() override = default;
   IStorage* storage_;
+  DWORD child_mode_;
 };
 
-bool Finish(HRESULT hr, IStorage* storage, Storage** root) {
+bool Finish(HRESULT hr, IStorage* storage, DWORD child_mode, Storage** root) {
   if (hr != S_OK || storage == nullptr) {
     if (storage) storage->Release();
     return false;
   }
-  *root = new OleStorage(storage);
+  *root = new OleStorage(storage, child_mode);
   return true;
 }
 
@@ -124,8 +131,8 @@ bool OpenCompoundFile(const char* path, Storage** root) {
   if (wide.empty()) return false;
   EnsureCom();
   IStorage* storage = nullptr;
-  const HRESULT hr = StgOpenStorage(wide.c_str(), nullptr, kOpenMode, nullptr, 0, &storage);
-  return Finish(hr, storage, root);
+  const HRESULT hr = StgOpenStorage(wide.c_str(), nullptr, kOpenRootMode, nullptr, 0, &storage);
+  return Finish(hr, storage, kOpenChildMode, root);
 }
 
 bool CreateCompoundFile(const char* path, Storage** root) {
@@ -136,7 +143,7 @@ bool CreateCompoundFile(const char* path, Storage** root) {
   IStorage* storage = nullptr;
   fault::BeforeChange(fault::Change::kCreate, path);
   const HRESULT hr = StgCreateDocfile(wide.c_str(), kCreateMode, 0, &storage);
-  return Finish(hr, storage, root);
+  return Finish(hr, storage, kWritableChildMode, root);
 }
 
 }  // namespace gp::platform
