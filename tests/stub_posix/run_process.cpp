@@ -47,9 +47,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-    posix_spawn_file_actions_addclose(&actions, fd);
-  }
+  // Nothing else this process has open reaches the child: files that another thread is
+  // copying or comparing at that moment would otherwise stay open in the child and make the
+  // program under test see its own files as in use.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 
   std::vector<std::string> env_strings = ChildEnvironment(env);
   std::vector<char*> envp;
