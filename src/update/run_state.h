@@ -12,9 +12,8 @@ enum class RunOutcome {
   kRefused,             // the package cannot be run (no list, a list missing)
   kUpToDate,            // the newest generation is installed
   kNoInstalledVersion,  // no generation matches the disk
-  kFailed,              // a file operation failed; nothing was committed
-  kCompleted,           // committed; every file could be replaced
-  kCompletedInUse,      // committed, but files in use kept their old version
+  kFailed,              // a file operation failed, or a file stayed in use: nothing committed
+  kCompleted,           // committed; every file was replaced
 };
 
 // A short English name of an outcome, for the run log.
@@ -27,14 +26,13 @@ inline const char* OutcomeName(RunOutcome outcome) {
     case RunOutcome::kNoInstalledVersion: return "no installed version";
     case RunOutcome::kFailed: return "failed";
     case RunOutcome::kCompleted: return "completed";
-    case RunOutcome::kCompletedInUse: return "completed with files in use";
   }
   return "unknown";
 }
 
 // The exit codes of the package programs and `genpatch apply`, one table for both.
 inline constexpr int kExitUpdated = 0;         // updated (also: Cancel in the main dialog)
-inline constexpr int kExitFailed = 1;          // failed; also completed with files left in use
+inline constexpr int kExitFailed = 1;          // failed (nothing committed)
 inline constexpr int kExitNoInstalled = 3;     // no installed generation matches
 inline constexpr int kExitUpToDate = 4;        // the newest generation is installed
 inline constexpr int kExitRestartRequested = 5;  // updated, and the package asks for a restart

@@ -22,8 +22,9 @@ namespace gp {
 
 namespace {
 
-// Small reads: whole-file blocks and literal runs beyond the buffer are sought over.
-constexpr uint32_t kChunkSize = 4096;
+// Reads of 64 KiB: most literal runs are passed over inside the buffer; whole-file blocks and
+// literal runs beyond it are sought over.
+constexpr uint32_t kChunkSize = 64 * 1024;
 constexpr uint32_t kFolderQueryLimit = 256;
 
 // Reads an open stream front to back through a buffer.

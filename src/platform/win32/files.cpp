@@ -243,7 +243,10 @@ bool RenameFile(const char* from, const char* to) {
   const std::wstring b = WidePath(to);
   if (a.empty() || b.empty()) return false;
   fault::BeforeChange(fault::Change::kRename, from);
-  return MoveFileW(a.c_str(), b.c_str()) != FALSE;
+  // MoveFile's own semantics (fails onto an existing file, may copy across volumes), and the
+  // move is on the disk when the call returns: the commit relies on that order.
+  const DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExW(a.c_str(), b.c_str(), flags) != FALSE;
 }
 
 bool CopyFileReplace(const char* from, const char* to) {
