@@ -28,16 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Files;
-
-std::string Pattern(size_t size, uint32_t seed) {
-  std::string out(size, '\0');
-  uint32_t x = seed;
-  for (char& c : out) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return out;
-}
+using test::Pattern;
 
 constexpr char kGroupPrefix[] = "dict/";
 

@@ -8,6 +8,16 @@ namespace gp::test {
 
 namespace fs = std::filesystem;
 
+std::string Pattern(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  uint32_t x = seed;
+  for (char& c : out) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
 void WriteRelease(const fs::path& root, const Files& files) {
   fs::create_directories(root);
   for (const auto& [relative, content] : files) {

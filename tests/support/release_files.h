@@ -14,6 +14,9 @@ namespace gp::test {
 // Relative path (UTF-8, '/' separated) -> content.
 using Files = std::map<std::string, std::string>;
 
+// size bytes of seeded pseudo-random data: the same seed gives the same bytes.
+std::string Pattern(size_t size, uint32_t seed);
+
 // Writes files under root (creating folders) with one fixed last-write time.
 void WriteRelease(const std::filesystem::path& root, const Files& files);
 // Every file below root as relative path (UTF-8, '/') -> content.
