@@ -85,34 +85,36 @@ compare_apply() {  # label old new
   printf '%-44s %10s %10s %8.3f\n' "$1" "$old_ms" "$new_ms" "$(echo "$new_ms / ($old_ms + 0.001)" | bc -l)"
 }
 
+# The cached release pairs (tarball names without .tgz): old new.
+pairs=("esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4"
+       "rollup_rollup-win32-x64-msvc-4.40.0 rollup_rollup-win32-x64-msvc-4.41.0"
+       "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0"
+       "electron-winstaller-5.4.0 electron-winstaller-5.4.4")
+
+# Unpacks a cached pair into $work/old and $work/new; false when it is not in the cache.
+unpack_pair() {  # old new
+  [ -f "$cache/tarballs/$1.tgz" ] && [ -f "$cache/tarballs/$2.tgz" ] || return 1
+  rm -rf "$work/old" "$work/new" && mkdir -p "$work/old" "$work/new"
+  tar -xzf "$cache/tarballs/$1.tgz" -C "$work/old" --strip-components=1
+  tar -xzf "$cache/tarballs/$2.tgz" -C "$work/new" --strip-components=1
+}
+
 if [ "$compare" = 1 ]; then
   printf '%-44s %10s %10s %8s\n' tree old_apply_ms new_apply_ms new/old
   generate_tree "$work/gen"
   compare_apply "generated: 50 files, 30 MB, 7 changed" "$work/gen/old" "$work/gen/new"
-  for pair in "esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4" \
-              "rollup_rollup-win32-x64-msvc-4.40.0 rollup_rollup-win32-x64-msvc-4.41.0" \
-              "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0" \
-              "electron-winstaller-5.4.0 electron-winstaller-5.4.4"; do
+  for pair in "${pairs[@]}"; do
     set -- $pair
-    [ -f "$cache/tarballs/$1.tgz" ] && [ -f "$cache/tarballs/$2.tgz" ] || continue
-    rm -rf "$work/old" "$work/new" && mkdir -p "$work/old" "$work/new"
-    tar -xzf "$cache/tarballs/$1.tgz" -C "$work/old" --strip-components=1
-    tar -xzf "$cache/tarballs/$2.tgz" -C "$work/new" --strip-components=1
+    unpack_pair "$1" "$2" || continue
     compare_apply "$2" "$work/old" "$work/new"
   done
   exit 0
 fi
 
 printf '%-34s %10s %10s %9s %9s %9s %9s %9s\n' pair package xdelta3 size/xd build_ms xd_ms apply_ms cp_ms
-for pair in "esbuild_win32-x64-0.27.3 esbuild_win32-x64-0.27.4" \
-            "rollup_rollup-win32-x64-msvc-4.40.0 rollup_rollup-win32-x64-msvc-4.41.0" \
-            "lightningcss-win32-x64-msvc-1.32.0 lightningcss-win32-x64-msvc-1.33.0" \
-            "electron-winstaller-5.4.0 electron-winstaller-5.4.4"; do
+for pair in "${pairs[@]}"; do
   set -- $pair
-  [ -f "$cache/tarballs/$1.tgz" ] && [ -f "$cache/tarballs/$2.tgz" ] || continue
-  rm -rf "$work/old" "$work/new" && mkdir -p "$work/old" "$work/new"
-  tar -xzf "$cache/tarballs/$1.tgz" -C "$work/old" --strip-components=1
-  tar -xzf "$cache/tarballs/$2.tgz" -C "$work/new" --strip-components=1
+  unpack_pair "$1" "$2" || continue
 
   build_times=(); xd_times=(); apply_times=(); cp_times=()
   for _ in $(seq "$reps"); do
