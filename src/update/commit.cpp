@@ -4,6 +4,8 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "base/texts.h"
 #include "codec/crc32.h"
@@ -218,8 +220,26 @@ bool CheckCommitAccess(RunContext& context, const CommitJournal& plan) {
   return true;
 }
 
+// Completes the flush of every stage file that the commit moves in, all of them started while
+// they were written, so that the disk has them before the journal names them.
+static bool FinishStageFlushes(RunContext& context, const CommitJournal& plan) {
+  std::vector<std::string> stage_files;
+  for (const JournalStep& step : plan.steps) {
+    if (step.kind == format::kJournalKindMoveIn) stage_files.push_back(step.from);
+  }
+  std::string failed;
+  bool disk_full = false;
+  if (platform::FinishFlushes(stage_files.data(), stage_files.size(), &failed, &disk_full)) {
+    return true;
+  }
+  context.log.Line("commit: %s cannot be flushed to the disk%s; nothing is committed",
+                   failed.c_str(), disk_full ? " (the disk is full)" : "");
+  return false;
+}
+
 bool CarryOutCommit(RunContext& context, const CommitJournal& plan) {
   if (plan.steps.empty()) return true;
+  if (!FinishStageFlushes(context, plan)) return false;
   std::string path;
   if (!CommitJournalPath(context.package, &path) || FileExists(path.c_str()) ||
       !WriteJournal(context, path, plan)) {

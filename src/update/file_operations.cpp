@@ -446,7 +446,7 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
   }
   source.Close();
   buffer.reset();
-  if (!StampTime(target, header.time) || !target.Flush()) {
+  if (!StampTime(target, header.time) || !target.StartFlush()) {
     ShowFailure(context);
     return false;
   }
@@ -456,12 +456,13 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
   return true;
 }
 
-// Flushes a file that was written by a copy; false when it cannot be opened or flushed.
-static bool FlushCopy(const char* path) {
+// Starts the flush of a file that was written by a copy; false when it cannot be opened or the
+// flush cannot start.
+static bool StartFlushOfCopy(const char* path) {
   platform::File file;
   return file.Open(path, platform::kAccessWrite, platform::kShareRead | platform::kShareWrite,
                    platform::Disposition::kOpenExisting) &&
-         file.Flush();
+         file.StartFlush();
 }
 
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
@@ -475,7 +476,7 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   }
   if (FileCrc32(old_path) != expected_crc) {
     if (!version_check) {
-      if (platform::CopyFileReplace(old_path, target_path)) FlushCopy(target_path);
+      if (platform::CopyFileReplace(old_path, target_path)) StartFlushOfCopy(target_path);
       return true;
     }
     ShowFailure(context);
@@ -520,7 +521,7 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   diff.Close();
   transfer.reset();
 
-  if (good && StampTime(target, header.time) && target.Flush()) {
+  if (good && StampTime(target, header.time) && target.StartFlush()) {
     target.Close();
     platform::WriteAttributes(target_path, header.attributes);
     if (written != nullptr) *written = {true, target_writer.crc()};

@@ -26,7 +26,8 @@ inline constexpr uint32_t kStreamCopyBufferSize = 16u * 1024u * 1024u;
 // What a write built: whether the target was built from the stream (false when a patch without
 // the version check copied the old file or wrote nothing) and the checksum of the bytes written
 // (the whole-file checksum of codec/crc32.h, 0xFFFFFFFF for an empty file), computed while they
-// were written. A built target has been flushed to the disk before it was closed.
+// were written. A built target's flush was started before it was closed
+// (platform::File::StartFlush); the commit completes it for the files it moves in.
 struct WrittenFile {
   bool built = false;
   uint32_t crc = 0;
@@ -49,7 +50,7 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
 
 // Builds target_path from old_path and the diff file diff_path. Without the version check, a
 // missing old file writes nothing and one with another checksum is copied unchanged; both
-// succeed, and written says nothing was built (a copy is flushed too).
+// succeed, and written says nothing was built (a copy's flush is started too).
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
                uint32_t expected_crc, const char* diff_path, WrittenFile* written = nullptr);
 

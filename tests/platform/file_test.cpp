@@ -102,6 +102,27 @@ TEST(FileContent, ClosedFileRefusesEverything) {
   EXPECT_FALSE(file.Size(&size));
 }
 
+// Stage files are flushed in two steps: started as each is closed, completed for all of them
+// at the commit, when some carry the read-only attribute already.
+TEST(FileContent, FlushesStartedOneByOneFinishTogether) {
+  ScratchFolder scratch;
+  const std::string paths[] = {scratch.Path("a.bin"), scratch.Path("b.bin")};
+  File closed;
+  EXPECT_FALSE(closed.StartFlush());
+  for (const std::string& path : paths) {
+    File file;
+    ASSERT_TRUE(file.Open(path.c_str(), kAccessWrite, kShareNone, Disposition::kCreateNew));
+    ASSERT_TRUE(WriteAll(file, "stage", 5));
+    EXPECT_TRUE(file.StartFlush());
+  }
+  ASSERT_TRUE(WriteAttributes(paths[1].c_str(), kAttrReadOnly));
+  std::string failed = "untouched";
+  EXPECT_TRUE(FinishFlushes(paths, 2, &failed));
+  EXPECT_EQ(failed, "untouched");
+  EXPECT_EQ(ReadWholeFile(paths[1]), "stage");
+  ASSERT_TRUE(WriteAttributes(paths[1].c_str(), kAttrNormal));
+}
+
 TEST(FileContent, MovedFileKeepsItsHandle) {
   ScratchFolder scratch;
   const std::string path = scratch.Path("move.bin");

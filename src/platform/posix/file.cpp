@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "platform/fault_hook.h"
 #include "platform/platform.h"
@@ -213,6 +215,43 @@ bool File::Flush() {
       disk_full_ = IsDiskFullError(errno);
       return false;
     }
+  }
+  return true;
+}
+
+bool File::StartFlush() {
+  if (native_ < 0) return false;
+  if (sync_file_range(static_cast<int>(native_), 0, 0, SYNC_FILE_RANGE_WRITE) == 0) return true;
+  // A file system without write-back ranges flushes at once instead.
+  if (errno == EINVAL || errno == ENOSYS || errno == ESPIPE) return Flush();
+  disk_full_ = IsDiskFullError(errno);
+  return false;
+}
+
+struct FileAccess {
+  static int Descriptor(const File& file) { return static_cast<int>(file.native_); }
+};
+
+bool FinishFlushes(const std::string* paths, size_t count, std::string* failed_path,
+                   bool* disk_full) {
+  if (disk_full != nullptr) *disk_full = false;
+  std::vector<dev_t> flushed;
+  for (size_t i = 0; i < count; ++i) {
+    File file;
+    struct stat status;
+    bool good = file.Open(paths[i].c_str(), kAccessRead, kShareRead | kShareWrite,
+                          Disposition::kOpenExisting) &&
+                fstat(FileAccess::Descriptor(file), &status) == 0;
+    if (good && std::find(flushed.begin(), flushed.end(), status.st_dev) != flushed.end()) {
+      continue;
+    }
+    if (good && syncfs(FileAccess::Descriptor(file)) == 0) {
+      flushed.push_back(status.st_dev);
+      continue;
+    }
+    if (disk_full != nullptr) *disk_full = good && IsDiskFullError(errno);
+    if (failed_path != nullptr) *failed_path = paths[i];
+    return false;
   }
   return true;
 }

@@ -149,6 +149,14 @@ bool File::Flush() {
   return false;
 }
 
+bool File::StartFlush() { return Flush(); }
+
+bool FinishFlushes(const std::string* /*paths*/, size_t /*count*/, std::string* /*failed_path*/,
+                   bool* disk_full) {
+  if (disk_full != nullptr) *disk_full = false;
+  return true;
+}
+
 namespace {
 
 SYSTEMTIME ToSystemTime(const LocalTime& t) {
