@@ -67,7 +67,7 @@ PY
 
 # Apply time of OLD_GENPATCH and NEW_GENPATCH on one package made from old -> new.
 compare_apply() {  # label old new
-  "$genpatch" build -o "$work/p.dat" --data-file "$2" "$3" >/dev/null
+  "$genpatch" build --force -o "$work/p.dat" --data-file "$2" "$3" >/dev/null
   local old_times=() new_times=() which t0 t1
   for _ in $(seq "$reps"); do
     for which in old new; do
@@ -118,7 +118,7 @@ for pair in "${pairs[@]}"; do
 
   build_times=(); xd_times=(); apply_times=(); cp_times=()
   for _ in $(seq "$reps"); do
-    t0=$(now); "$genpatch" build -o "$work/p.dat" --data-file "$work/old" "$work/new" >/dev/null; t1=$(now)
+    t0=$(now); "$genpatch" build --force -o "$work/p.dat" --data-file "$work/old" "$work/new" >/dev/null; t1=$(now)
     build_times+=("$(ms "$t0" "$t1")")
     xd_total=0
     t0=$(now)

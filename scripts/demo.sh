@@ -21,8 +21,8 @@ export GENPATCH_TEMP_DIR="$work/tmp"
 echo "== genpatch build: three releases of examples/sample-app into one package"
 "$genpatch" build --project "$example/project.toml" --stub "$stub" -o "$work/sample-update"
 echo
-echo "== genpatch info"
-"$genpatch" info "$work/sample-update"
+echo "== genpatch info --files"
+"$genpatch" info --files "$work/sample-update"
 
 # What differs between two folders, one line a file.
 changes() {
@@ -38,6 +38,11 @@ changes() {
 for start in 1.0 1.1; do
   target="$work/installed-$start"
   cp -r "$example/$start" "$target"
+  echo
+  echo "== genpatch check --verbose and apply --dry-run on a copy of release $start"
+  # check: 0 an update is due, 4 the newest is installed, 3 none matches.
+  "$genpatch" check --verbose "$work/sample-update" --dest "$target" || echo "(check exit code $?)"
+  "$genpatch" apply --dry-run "$work/sample-update" --dest "$target"
   echo
   echo "== the package program on a copy of release $start (main dialog answered: execute)"
   (cd "$target" && GENPATCH_ANSWERS=execute "$work/sample-update") || true

@@ -4,14 +4,14 @@
 # With --linux, only what the Linux build of genpatch and its package program needs.
 set -euo pipefail
 
-linux_packages=(build-essential cmake ninja-build pkg-config libtomlplusplus-dev locales)
+linux_packages=(build-essential cmake ninja-build pkg-config libtomlplusplus-dev libcli11-dev locales)
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix wine wine64
   python3 python3-olefile libgsf-bin
-  libtomlplusplus-dev zlib1g-dev libdeflate-dev
+  libtomlplusplus-dev libcli11-dev zlib1g-dev libdeflate-dev
   ncompress xdelta3 bsdiff bc
   locales util-linux passwd
 )

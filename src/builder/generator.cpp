@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "base/cp932.h"
 #include "base/endian.h"
@@ -219,7 +220,69 @@ class Generator {
     CheckInput();
     ReadReleases();
     Plan();
-    return Write();
+    GeneratedPackage out = Write();
+    out.warnings = OrderWarnings(out.steps);
+    return out;
+  }
+
+  // Releases that are probably not meant: two consecutive ones that are identical, and one
+  // whose files are all older than in the release before it (among the files both have with
+  // different times), which suggests releases given in the wrong order.
+  std::vector<std::string> OrderWarnings(const std::vector<StepSummary>& steps) const {
+    std::vector<std::string> warnings;
+    for (size_t k = 1; k < G(); ++k) {
+      const std::string pair = DisplayText(input_.releases[k - 1].name) + " and " +
+                               DisplayText(input_.releases[k].name);
+      const StepSummary& s = steps[k - 1];
+      if (s.added == 0 && s.changed == 0 && s.removed == 0 &&
+          SameFiles(releases_[k - 1], releases_[k])) {
+        warnings.push_back("the releases " + pair + " are identical");
+        continue;
+      }
+      size_t older = 0;
+      size_t newer = 0;
+      CompareTimes(releases_[k - 1].main, releases_[k].main, &older, &newer);
+      for (size_t j = 0; j < releases_[k].groups.size() && j < releases_[k - 1].groups.size(); ++j) {
+        CompareTimes(releases_[k - 1].groups[j], releases_[k].groups[j], &older, &newer);
+      }
+      if (older > 0 && newer == 0) {
+        warnings.push_back("every file of " + DisplayText(input_.releases[k].name) +
+                           " that differs in time is older than in " +
+                           DisplayText(input_.releases[k - 1].name) +
+                           ": are the releases in the wrong order (oldest first)?");
+      }
+    }
+    return warnings;
+  }
+
+  static bool SameFiles(const Release& a, const Release& b) {
+    auto same = [](const ReleaseTree& x, const ReleaseTree& y) {
+      if (x.files.size() != y.files.size()) return false;
+      for (size_t i = 0; i < x.files.size(); ++i) {
+        if (x.files[i].key != y.files[i].key || x.files[i].crc != y.files[i].crc) return false;
+      }
+      return true;
+    };
+    if (!same(a.main, b.main) || a.groups.size() != b.groups.size()) return false;
+    for (size_t j = 0; j < a.groups.size(); ++j) {
+      if (!same(a.groups[j], b.groups[j])) return false;
+    }
+    return true;
+  }
+
+  static void CompareTimes(const ReleaseTree& before, const ReleaseTree& after, size_t* older,
+                           size_t* newer) {
+    auto stamp = [](const format::EntryHeader& h) {
+      return std::tuple(h.year, h.month, h.day, h.hour, h.minute, h.second);
+    };
+    for (const ReleaseFile& file : after.files) {
+      const ReleaseFile* previous = before.Find(file.key);
+      if (previous == nullptr) continue;
+      const auto t = stamp(file.header);
+      const auto p = stamp(previous->header);
+      if (t < p) ++*older;
+      if (t > p) ++*newer;
+    }
   }
 
  private:
@@ -694,6 +757,24 @@ GeneratedPackage GeneratePackage(const GeneratorInput& input, const fs::path& sc
                                  const ProgressCallback& progress) {
   Generator generator(input, scratch, progress);
   return generator.Run();
+}
+
+void CheckReleases(const GeneratorInput& input) {
+  for (size_t i = 0; i < input.releases.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      const ReleaseInput& a = input.releases[j];
+      const ReleaseInput& b = input.releases[i];
+      std::error_code ec;
+      if (fs::equivalent(a.folder, b.folder, ec)) {
+        throw BuildError(DisplayPath(b.folder) + " is named twice (as release " + std::to_string(j + 1) +
+                         " and " + std::to_string(i + 1) + ")");
+      }
+      if (platform::UpperCaseCp932(a.name) == platform::UpperCaseCp932(b.name)) {
+        throw BuildError("two generations are named " + DisplayText(b.name) + " (releases " +
+                         DisplayPath(a.folder) + " and " + DisplayPath(b.folder) + ")");
+      }
+    }
+  }
 }
 
 GeneratorInput InputFromFolders(const std::vector<fs::path>& folders) {

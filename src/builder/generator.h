@@ -104,6 +104,9 @@ struct GeneratedPackage {
   std::vector<StepSummary> steps;
   // After a failed write: which release file could not be read (empty when none failed).
   std::shared_ptr<const std::string> source_failure;
+  // Releases that build but are probably not meant (identical neighbours, a release older
+  // than the one before it); for the user, in UTF-8.
+  std::vector<std::string> warnings;
 };
 
 // Reads and compares the releases. scratch names a file that may be created for the diffs
@@ -111,6 +114,10 @@ struct GeneratedPackage {
 // a message that names the file, folder or setting at fault.
 GeneratedPackage GeneratePackage(const GeneratorInput& input, const std::filesystem::path& scratch,
                                  const ProgressCallback& progress = nullptr);
+
+// Refuses the same folder as two releases and two generations of one name (without regard to
+// case). Throws BuildError naming them.
+void CheckReleases(const GeneratorInput& input);
 
 // The input for release folders alone: generations named after the folders, default texts,
 // version check, folder choice and file removal on, backup and restart off.

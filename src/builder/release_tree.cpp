@@ -60,13 +60,17 @@ struct Walker {
         throw BuildError(DisplayPath(it->second) + " and " + DisplayPath(entry.path()) +
                          " differ only in case; Windows cannot hold both");
       }
+      // Links are never followed: a release carries only what is inside its folder.
       const fs::file_status link_status = entry.symlink_status(ec);
+      if (!ec && fs::is_symlink(link_status)) {
+        throw BuildError(DisplayPath(entry.path()) +
+                         " is a symbolic link; a release carries only plain files and folders");
+      }
       if (!ec && fs::is_directory(link_status)) {
         Walk(entry.path(), entry_relative, folder + name + '\\');
         continue;
       }
-      const fs::file_status status = entry.status(ec);
-      if (ec || !fs::is_regular_file(status)) {
+      if (ec || !fs::is_regular_file(link_status)) {
         throw BuildError(DisplayPath(entry.path()) + " is neither a file nor a folder");
       }
       AddFile(entry.path(), folder, name);

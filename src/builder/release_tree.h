@@ -38,8 +38,8 @@ using ScanCallback = std::function<void(const std::filesystem::path& file, uint6
 
 // Reads every file below root except the subtrees named in excluded (paths relative to root).
 // Throws BuildError for a name without a code page 932 form, two names of one folder that differ
-// only in case, an entry that is neither a file nor a folder, a file that cannot be read, and a
-// time that has no calendar form.
+// only in case, a symbolic link (never followed), an entry that is neither a file nor a folder,
+// a file that cannot be read, and a time that has no calendar form.
 ReleaseTree ScanReleaseTree(const std::filesystem::path& root,
                             const std::vector<std::filesystem::path>& excluded,
                             const ScanCallback& callback = nullptr);

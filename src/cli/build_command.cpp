@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/texts.h"
 #include "builder/build_error.h"
 #include "builder/generator.h"
 #include "builder/package_writer.h"
@@ -13,6 +14,9 @@
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/package_file.h"
+#include "cli/safe_output.h"
+#include "cli/verb_parser.h"
+#include "format/trailer.h"
 #include "platform/platform.h"
 
 namespace gp::cli {
@@ -21,119 +25,120 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kBuildHelp[] =
-    "usage: genpatch build -o OUT [options] RELEASE_DIR...\n"
-    "       genpatch build --project FILE [-o OUT] [options]\n"
-    "\n"
+constexpr char kBuildDescription[] =
     "Makes an update package from the folders of successive releases, oldest first. Each step\n"
     "between two releases becomes a file list: added files as whole files, changed files as\n"
     "diffs, removed files as removal entries. With release folders alone, the generations are\n"
     "named after the folders and the package gets the default texts, the version check, the\n"
     "folder choice (no default folder) and the removal of removed files; a project file (TOML)\n"
-    "names the texts, flags, generations and additional groups instead.\n"
+    "names the texts, flags, generations and additional groups instead (every key is described\n"
+    "in doc/project-file.md, installed in share/doc/genpatch/).\n"
     "\n"
-    "  -o, --output OUT      the package to write (with --project: default PROJECT.exe, or\n"
-    "                        PROJECT.dat with --data-file, beside the project file)\n"
-    "  --project FILE        read the releases, texts and flags from a project file\n"
-    "  --data-file           write a package data file (no program image)\n"
-    "  --stub PATH           the program image to append the package to\n"
-    "  --target windows|linux  use the genpatch-stub.exe or genpatch-stub next to genpatch\n"
-    "                        (default: the one for the system genpatch runs on)\n"
-    "  --uncompressed        carry the work docfile without compression\n"
+    "  genpatch build -o OUT [options] RELEASE_DIR...\n"
+    "  genpatch build --project FILE [-o OUT] [options]\n";
+
+constexpr char kBuildFooter[] =
+    "Every input is checked before any work: the release folders (a symbolic link or any entry\n"
+    "that is not a plain file or folder is an error, and so are the same folder twice and two\n"
+    "generations of one name), the project file and the program image. An existing OUT is kept\n"
+    "unless --force is given; the package is written beside OUT under a temporary name and\n"
+    "renamed when complete, and removed when the build fails or is interrupted.\n"
     "\n"
     "A progress bar is shown when standard error is a terminal; a summary of the steps and\n"
-    "sizes is printed at the end. Limits of the format (999 lists, 32,767 files per list,\n"
-    "255-byte names and data paths, disk paths below 256 bytes, storage names of 31\n"
-    "characters, files whose checksum would be 0) stop the build with an error naming the file.\n"
+    "sizes is printed at the end (not with --quiet). Limits of the format (999 lists, 32,767\n"
+    "files per list, 255-byte names and data paths, disk paths below 256 bytes, storage names\n"
+    "of 31 characters, files whose checksum would be 0) stop the build with an error naming the\n"
+    "file.\n"
     "\n"
     "Exit codes: 0 written; 1 the releases or the project cannot be made into a package (nothing\n"
     "is written); 2 wrong usage.\n";
 
 struct Options {
-  fs::path out;
-  fs::path project;
-  fs::path stub;
+  std::string out;
+  std::string project;
+  std::string stub;
   std::string target;
   bool data_file = false;
   bool uncompressed = false;
-  std::vector<fs::path> releases;
+  bool force = false;
+  std::vector<std::string> releases;
 };
 
-Options ParseOptions(const Args& args, bool* help) {
-  Options o;
-  auto value = [&](size_t* i) -> std::string {
-    if (*i + 1 >= args.size()) {
-      throw CliError("build: " + args[*i] + " needs a value\n\n" + kBuildHelp, kExitUsage);
-    }
-    return args[++*i];
-  };
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      *help = true;
-      return o;
-    }
-    if (a == "-o" || a == "--output") {
-      o.out = value(&i);
-    } else if (a == "--project") {
-      o.project = value(&i);
-    } else if (a == "--stub") {
-      o.stub = value(&i);
-    } else if (a == "--target") {
-      o.target = value(&i);
-      if (o.target != "windows" && o.target != "linux") {
-        throw CliError("build: --target is windows or linux\n\n" + std::string(kBuildHelp), kExitUsage);
-      }
-    } else if (a == "--data-file") {
-      o.data_file = true;
-    } else if (a == "--uncompressed") {
-      o.uncompressed = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      throw CliError("build: unknown option " + a + "\n\n" + kBuildHelp, kExitUsage);
-    } else {
-      o.releases.push_back(a);
-    }
-  }
-  if (!o.project.empty() && !o.releases.empty()) {
-    throw CliError(std::string("build: name release folders or a project file, not both\n\n") +
-                       kBuildHelp, kExitUsage);
-  }
-  if (o.project.empty() && o.releases.empty()) {
-    throw CliError(std::string("build: no release folders named\n\n") + kBuildHelp, kExitUsage);
-  }
-  if (o.out.empty()) {
-    if (o.project.empty()) {
-      throw CliError(std::string("build: name the package to write with -o\n\n") + kBuildHelp,
-                     kExitUsage);
-    }
-    o.out = fs::path(o.project).replace_extension(o.data_file ? ".dat" : ".exe");
-  }
-  if (o.data_file && (!o.stub.empty() || !o.target.empty())) {
-    throw CliError(std::string("build: a package data file has no program image (--stub, "
-                               "--target)\n\n") + kBuildHelp, kExitUsage);
-  }
-  if (!o.stub.empty() && !o.target.empty()) {
-    throw CliError(std::string("build: --stub and --target exclude each other\n\n") + kBuildHelp,
-                   kExitUsage);
-  }
-  return o;
+// The options of build, one line each.
+void DeclareOptions(CLI::App& app, Options& o) {
+  app.add_option("-o,--output", o.out,
+                 "the package to write (with --project: default PROJECT.exe, or PROJECT.dat with "
+                 "--data-file, beside the project file)")->type_name("OUT");
+  app.add_option("--project", o.project, "read the releases, texts and flags from a project file")
+      ->type_name("FILE");
+  app.add_flag("--data-file", o.data_file, "write a package data file (no program image)");
+  app.add_option("--stub", o.stub, "the program image to append the package to")->type_name("PATH");
+  app.add_option("--target", o.target,
+                 "the package program for windows or linux packages (default: the system genpatch "
+                 "runs on), found beside genpatch or in ../share/genpatch/")
+      ->type_name("windows|linux")->check(CLI::IsMember({"windows", "linux"}));
+  app.add_flag("--uncompressed", o.uncompressed, "carry the work docfile without compression");
+  app.add_flag("-f,--force", o.force, "replace OUT when it exists");
+  app.add_option("RELEASE_DIR", o.releases, "the release folders, oldest first")->type_name("");
 }
 
-// The program image next to the running genpatch: genpatch-stub.exe for Windows packages,
-// genpatch-stub for Linux ones.
+void CheckUsage(Options& o) {
+  if (!o.project.empty() && !o.releases.empty()) {
+    throw CliError("name release folders or a project file, not both", kExitUsage);
+  }
+  if (o.project.empty() && o.releases.empty()) throw CliError("no release folders named", kExitUsage);
+  if (o.out.empty()) {
+    if (o.project.empty()) throw CliError("name the package to write with -o", kExitUsage);
+    o.out = builder::Utf8Of(fs::path(o.project).replace_extension(o.data_file ? ".dat" : ".exe"));
+  }
+  if (o.data_file && (!o.stub.empty() || !o.target.empty())) {
+    throw CliError("a package data file has no program image (--stub, --target)", kExitUsage);
+  }
+  if (!o.stub.empty() && !o.target.empty()) {
+    throw CliError("--stub and --target exclude each other", kExitUsage);
+  }
+}
+
+// The package program for target: genpatch-stub.exe for Windows packages, genpatch-stub for
+// Linux ones, beside the running genpatch (a build tree) or in ../share/genpatch/ from it (an
+// installation).
 fs::path DefaultStub(const std::string& target) {
   char module[1024] = {};
   const uint32_t n = platform::ModuleFilePath(module, sizeof module);
   std::string host;
   if (n == 0 || n >= sizeof module || !platform::ProgramToHostPath(module, &host)) {
-    throw CliError("build: cannot find the genpatch program's folder; name the program image "
-                   "with --stub");
+    throw CliError("cannot find the genpatch program's folder; name the program image with --stub");
   }
   const fs::path self(std::u8string(host.begin(), host.end()));
   std::string ext = self.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
   const bool windows = target.empty() ? ext == ".exe" : target == "windows";
-  return self.parent_path() / (windows ? "genpatch-stub.exe" : "genpatch-stub");
+  const char* name = windows ? "genpatch-stub.exe" : "genpatch-stub";
+  const fs::path beside = self.parent_path() / name;
+  const fs::path installed = self.parent_path().parent_path() / "share" / "genpatch" / name;
+  std::error_code ec;
+  if (!fs::exists(beside, ec) && fs::exists(installed, ec)) return installed;
+  return beside;
+}
+
+// Refuses a program image that is missing, not a program (Windows or ELF) or not our package
+// program (it carries the program's texts), and one that already carries a package.
+void CheckProgramImage(const fs::path& stub) {
+  const std::string shown = builder::DisplayPath(stub);
+  std::error_code ec;
+  if (!fs::is_regular_file(stub, ec)) {
+    throw CliError("the program image " + shown + " does not exist; name it with --stub or write "
+                   "a package data file with --data-file");
+  }
+  const std::vector<uint8_t> bytes = builder::ReadWholeFile(stub);
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  const bool program = text.starts_with("MZ") || text.starts_with("\x7f" "ELF");
+  if (!program || text.find(std::string_view(texts::kTextCheckingVersion)) == std::string_view::npos) {
+    throw CliError("the program image " + shown + " is not a genpatch package program");
+  }
+  if (text.ends_with(format::kTrailerMagic)) {
+    throw CliError("the program image " + shown + " already carries a package");
+  }
 }
 
 std::string Grouped(uint64_t value) {
@@ -191,66 +196,72 @@ class ProgressLine {
   size_t width_ = 0;
 };
 
-// Removes a file when the object goes away, unless kept.
-struct Cleanup {
-  fs::path path;
-  bool keep = false;
-  ~Cleanup() {
-    std::error_code ec;
-    if (!keep && !path.empty()) fs::remove(path, ec);
-  }
-};
-
 }  // namespace
 
 int BuildCommand(const Args& args) {
-  bool help = false;
-  const Options o = ParseOptions(args, &help);
-  if (help) {
-    platform::WriteStdout(kBuildHelp);
-    return kExitOk;
+  VerbParser parser("build", kBuildDescription, kBuildFooter);
+  Options o;
+  DeclareOptions(parser.app(), o);
+  if (!parser.Parse(args)) return kExitOk;
+  CheckUsage(o);
+
+  // Every input is checked before the releases are read.
+  std::error_code ec;
+  if (!o.project.empty() && !fs::is_regular_file(o.project, ec)) {
+    throw CliError("the project file " + builder::DisplayPath(o.project) + " does not exist");
   }
+  for (const std::string& release : o.releases) {
+    if (!fs::is_directory(release, ec)) {
+      throw CliError("the release folder " + builder::DisplayPath(release) + " does not exist");
+    }
+  }
+  fs::path stub;
+  if (!o.data_file) {
+    stub = o.stub.empty() ? DefaultStub(o.target) : fs::path(o.stub);
+    CheckProgramImage(stub);
+  }
+  OutputFile output(o.out, o.force);
+  const fs::path scratch = output.Scratch(".diffs.tmp");
+  // The package writer's own scratch files beside its output.
+  const RemovedOnInterrupt scratch_cleanup(scratch);
+  const RemovedOnInterrupt docfile_cleanup(fs::path(output.temp()).concat(".docfile.tmp"));
+  const RemovedOnInterrupt payload_cleanup(fs::path(output.temp()).concat(".payload.tmp"));
 
   builder::PackageSizes sizes;
   std::vector<builder::StepSummary> steps;
   size_t release_count = 0;
-  const fs::path partial = fs::path(o.out).concat(".partial");
-  Cleanup partial_cleanup{partial};
   try {
     builder::GeneratorInput input =
-        o.project.empty() ? builder::InputFromFolders(o.releases) : builder::ReadProjectFile(o.project);
+        o.project.empty() ? builder::InputFromFolders({o.releases.begin(), o.releases.end()})
+                          : builder::ReadProjectFile(o.project);
     release_count = input.releases.size();
-    ProgressLine line(platform::StderrIsTerminal());
+    builder::CheckReleases(input);
+    ProgressLine line(!parser.verbosity().quiet && platform::StderrIsTerminal());
     const builder::ProgressCallback progress = [&line](const builder::GeneratorProgress& p) {
       line.Update(p);
     };
-    builder::GeneratedPackage package =
-        builder::GeneratePackage(input, fs::path(o.out).concat(".diffs.tmp"), progress);
+    builder::GeneratedPackage package = builder::GeneratePackage(input, scratch, progress);
     builder::PackageDescription& desc = package.desc;
     desc.layout = o.data_file ? builder::PackageLayout::kDataFile : builder::PackageLayout::kExecutable;
     desc.payload = o.uncompressed ? builder::PayloadForm::kUncompressed : builder::PayloadForm::kCompressed;
-    if (!o.data_file) {
-      desc.stub = o.stub.empty() ? DefaultStub(o.target) : o.stub;
-      std::error_code ec;
-      if (!fs::is_regular_file(desc.stub, ec)) {
-        throw CliError("the program image '" + builder::Utf8Of(desc.stub) + "' does not exist; name it with --stub "
-                       "or write a package data file with --data-file");
-      }
-    }
-    const std::string error = builder::WritePackage(desc, partial, &sizes);
+    desc.stub = stub;
+    const std::string error = builder::WritePackage(desc, output.temp(), &sizes);
     line.Clear();
     if (!error.empty()) {
       const std::string& failure = *package.source_failure;
       throw CliError(failure.empty() ? error : failure);
     }
+    if (!parser.verbosity().quiet) {
+      for (const std::string& warning : package.warnings) {
+        platform::WriteStderr("genpatch build: warning: " + warning + "\n");
+      }
+    }
     steps = package.steps;
   } catch (const builder::BuildError& e) {
     throw CliError(e.what());
   }
-  std::error_code ec;
-  fs::rename(partial, o.out, ec);
-  if (ec) throw CliError("cannot write '" + builder::Utf8Of(o.out) + "': " + ec.message());
-  partial_cleanup.keep = true;
+  output.Commit();
+  if (parser.verbosity().quiet) return kExitOk;
 
   std::string summary = "genpatch build: " + std::to_string(release_count) + " releases, " +
                         std::to_string(steps.size()) + (steps.size() == 1 ? " list\n" : " lists\n");

@@ -11,6 +11,7 @@
 #include "cfb/byte_source.h"
 #include "cfb/cfb_reader.h"
 #include "cli/cli_error.h"
+#include "cli/safe_output.h"
 #include "codec/payload_expander.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
@@ -169,6 +170,7 @@ void ExtractWorkDocfile(const PackageFile& package, const fs::path& out) {
       fs::remove(p, ec);
     }
   } remove_copy{copy};
+  const RemovedOnInterrupt copy_cleanup(copy);
   {
     std::ifstream in(package.path, std::ios::binary);
     std::ofstream to(copy, std::ios::binary | std::ios::trunc);
@@ -278,6 +280,16 @@ std::vector<uint8_t> ReadDocfileStream(const fs::path& docfile, const std::strin
     throw CliError("cannot read the stream " + Utf8(path));
   }
   return bytes;
+}
+
+fs::path ScratchFolder() {
+  char folder[1024] = {};
+  const uint32_t n = platform::TempFolder(folder, sizeof folder);
+  std::string host;
+  if (n == 0 || n >= sizeof folder || !platform::ProgramToHostPath(folder, &host)) {
+    throw CliError("there is no temporary folder");
+  }
+  return fs::path(std::u8string(host.begin(), host.end()));
 }
 
 }  // namespace gp::cli

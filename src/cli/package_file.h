@@ -46,6 +46,9 @@ std::vector<uint8_t> ReadDocfileStream(const std::filesystem::path& docfile,
 
 // A program path (code page 932) for a host path; throws CliError when there is none.
 std::string ProgramPath(const std::filesystem::path& host);
+// The temporary folder of the program (GENPATCH_TEMP_DIR, else TMPDIR, else /tmp; on Windows
+// GetTempPath) as a host path; throws CliError when there is none.
+std::filesystem::path ScratchFolder();
 // Code page 932 to UTF-8 for printing.
 std::string Utf8(const std::string& cp932);
 

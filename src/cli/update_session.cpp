@@ -6,6 +6,7 @@
 #include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "app/program.h"
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "platform/platform.h"
 #include "storage/folder_journal.h"
@@ -28,33 +29,51 @@ void SetFolder(char* buffer, const std::string& program, const std::string& what
   std::memcpy(buffer, program.data(), program.size());
 }
 
-}  // namespace
-
-bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, SessionOptions* o) {
-  const std::string& a = args[*i];
-  auto value = [&](const char* name) {
-    if (*i + 1 >= args.size()) throw CliError(std::string(name) + " needs a value", kExitUsage);
-    return args[++*i];
-  };
-  if (a == "--dest") {
-    o->destination = fs::path(value("--dest"));
-  } else if (a == "--group") {
-    o->groups.push_back(value("--group"));
-  } else if (a == "--windows-dir") {
-    o->windows_folder = fs::path(value("--windows-dir"));
-  } else if (a == "--system-dir") {
-    o->system_folder = fs::path(value("--system-dir"));
-  } else if (a == "--answers") {
-    o->answers = value("--answers");
-  } else if (a == "--log") {
-    o->log = fs::path(value("--log"));
-  } else {
-    return false;
-  }
-  return true;
+// True when a Windows path names its folder from a root: a drive letter ("C:..."), or a
+// leading backslash (the current drive's root, or "\\\\server\\share").
+bool IsRootedFolder(const char* folder) {
+  const size_t n = std::strlen(folder);
+  if (n >= 2 && folder[1] == ':') return true;
+  return n >= 1 && (folder[0] == '\\' || folder[0] == '/');
 }
 
-UpdateSession::UpdateSession() { host_.SetInteractive(false); }
+// Group folders that the package gives relative are taken inside the destination folder.
+void ResolveRelativeGroupFolders(PackageTables& p) {
+  std::string destination = p.destination_folder.get();
+  if (!destination.empty() && destination.back() != '\\') destination += '\\';
+  for (int g = 0; g < p.generation_count; ++g) {
+    for (int k = 0; k < p.generations[g].entry_count; ++k) {
+      GroupCell* cell = p.Cell(g, k);
+      if (cell == nullptr || cell->folder == nullptr || cell->folder[0] == 0 || IsRootedFolder(cell->folder)) {
+        continue;
+      }
+      SetFolder(cell->folder, destination + cell->folder, "the folder of group " + Utf8(cell->name ? cell->name : ""));
+    }
+  }
+}
+
+}  // namespace
+
+void DeclareSessionOptions(CLI::App& app, SessionOptions& o, bool with_answers) {
+  app.add_option("PACKAGE", o.package, "the package")->required()->type_name("");
+  app.add_option("-d,--dest", o.destination, "the destination folder (default: the current directory)")
+      ->type_name("DIR");
+  app.add_option("-g,--group", o.groups,
+                 "the folder of an additional group: NAME=DIR in every generation, GEN/NAME=DIR in one")
+      ->type_name("NAME=DIR")->allow_extra_args(false);
+  app.add_option("--windows-dir", o.windows_folder, "the Windows folder ('+' paths); default GENPATCH_WINDOWS_DIR")
+      ->type_name("DIR");
+  app.add_option("--system-dir", o.system_folder, "the system folder ('-' paths); default GENPATCH_SYSTEM_DIR")
+      ->type_name("DIR");
+  app.add_option("--log", o.log, "append one UTF-8 line per step of the run to FILE")->type_name("FILE");
+  if (with_answers) {
+    app.add_option("--answers", o.answers,
+                   "answers to the update's questions, comma-separated: ok, retry, cancel, yes, no "
+                   "(default GENPATCH_ANSWERS)")->type_name("LIST");
+  }
+}
+
+UpdateSession::UpdateSession(bool tidy) : temp_folder_(tidy) { host_.SetInteractive(false); }
 
 UpdateSession::~UpdateSession() {
   ReleasePackageTables(context_);
@@ -71,7 +90,7 @@ void UpdateSession::Open(const SessionOptions& options) {
   if (options.log) {
     const std::string log_path = ProgramPath(*options.log);
     if (!context_.log.Open(log_path.c_str())) {
-      throw CliError("the log " + options.log->string() + " cannot be opened", kExitUsage);
+      throw CliError("the log " + *options.log + " cannot be opened", kExitUsage);
     }
   }
   const PackageFile package = OpenPackage(options.package);
@@ -89,8 +108,13 @@ void UpdateSession::Open(const SessionOptions& options) {
   if (!extracted) throw CliError("the payload cannot be extracted");
 
   if (options.destination) {
+    std::error_code ec;
+    if (!fs::is_directory(*options.destination, ec)) {
+      throw CliError("the destination folder " + builder::DisplayPath(*options.destination) + " does not exist");
+    }
     SetFolder(p.destination_folder.get(), ProgramPath(*options.destination), "the destination");
   }
+  ResolveRelativeGroupFolders(p);
   for (const std::string& desc : options.groups) {
     const size_t equals = desc.find('=');
     if (equals == std::string::npos) {

@@ -85,13 +85,13 @@ int RemoveEndedRunFolders(const std::string& temp_folder) {
   return removed;
 }
 
-RunTempFolder::RunTempFolder() {
+RunTempFolder::RunTempFolder(bool remove_ended_runs) {
   char system[kFolderQueryLimit];
   const uint32_t n = platform::SystemTempFolder(system, sizeof(system));
   if (n == 0 || n >= sizeof(system)) return;
   std::string temp(system);
   if (temp.back() != '\\') temp += '\\';
-  RemoveEndedRunFolders(temp);
+  if (remove_ended_runs) RemoveEndedRunFolders(temp);
   const std::string folder = temp + RunTempFolderName(platform::CurrentProcessId());
   // A folder of this id left by an ended run that had the same id is ours now: emptied first.
   if (platform::ReadAttributes(folder.c_str()) != platform::kInvalidAttributes) {

@@ -18,10 +18,11 @@ namespace gp {
 
 class RunTempFolder {
  public:
-  // Removes the folders of ended runs, makes this run's folder and points
+  // Removes the folders of ended runs (unless remove_ended_runs is false: a run that must
+  // change nothing but its own files), makes this run's folder and points
   // platform::TempFolder at it. When the folder cannot be made, temporary files go to the
   // system's temporary folder as before.
-  RunTempFolder();
+  explicit RunTempFolder(bool remove_ended_runs = true);
   // Deletes what is left in the folder, removes it and restores platform::TempFolder.
   ~RunTempFolder();
   RunTempFolder(const RunTempFolder&) = delete;

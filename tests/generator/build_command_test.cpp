@@ -2,6 +2,7 @@
 // installation; two runs give the same bytes; errors leave no file behind.
 #include <gtest/gtest.h>
 
+#include "base/texts.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "generator_fixture.h"
@@ -20,7 +21,7 @@ TEST(BuildCommandTest, WritesAPackageThatUpdatesAnInstallation) {
   const std::string v2 = test::PathToUtf8(dir / "v2");
   ASSERT_EQ(cli::BuildCommand({"-o", out, "--data-file", v1, v2}), cli::kExitOk);
   const std::vector<uint8_t> first = test::ReadBytes(dir / "p.dat");
-  ASSERT_EQ(cli::BuildCommand({"--data-file", v1, v2, "-o", out}), cli::kExitOk);
+  ASSERT_EQ(cli::BuildCommand({"--data-file", v1, v2, "-o", out, "--force"}), cli::kExitOk);
   EXPECT_EQ(test::ReadBytes(dir / "p.dat"), first) << "deterministic";
   EXPECT_FALSE(fs::exists(dir / "p.dat.partial"));
   EXPECT_FALSE(fs::exists(dir / "p.dat.diffs.tmp"));
@@ -35,7 +36,10 @@ TEST(BuildCommandTest, ProgramImageFirstForAPackageExecutable) {
   test::TempDir dir;
   test::WriteRelease(dir / "v1", {{"a", "1"}});
   test::WriteRelease(dir / "v2", {{"a", "2"}});
-  const std::vector<uint8_t> stub(3000, 0x4D);
+  // A program image that carries the package program's texts.
+  std::vector<uint8_t> stub(3000, 0x4D);
+  stub[1] = 'Z';
+  std::copy_n(texts::kTextCheckingVersion, sizeof texts::kTextCheckingVersion - 1, stub.begin() + 100);
   test::WriteBytes(dir / "stub.bin", stub);
   ASSERT_EQ(cli::BuildCommand({"-o", test::PathToUtf8(dir / "p.exe"), "--stub",
                                test::PathToUtf8(dir / "stub.bin"), test::PathToUtf8(dir / "v1"),
