@@ -1,4 +1,5 @@
 #include "app/program.h"
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/update_session.h"
@@ -64,7 +65,7 @@ SessionOptions ParseArgs(const Args& args, const std::string& help, bool* show_h
       throw CliError("unknown option " + args[i] + "\n\n" + help, kExitUsage);
     }
     if (!options.package.empty()) throw CliError("one package at a time\n\n" + help, kExitUsage);
-    options.package = args[i];
+    options.package = builder::PathFromUtf8(args[i]);
   }
   if (options.package.empty()) throw CliError("no package named\n\n" + help, kExitUsage);
   return options;

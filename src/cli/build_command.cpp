@@ -13,6 +13,7 @@
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/package_file.h"
+#include "platform/command.h"
 #include "platform/platform.h"
 
 namespace gp::cli {
@@ -74,11 +75,11 @@ Options ParseOptions(const Args& args, bool* help) {
       return o;
     }
     if (a == "-o" || a == "--output") {
-      o.out = value(&i);
+      o.out = builder::PathFromUtf8(value(&i));
     } else if (a == "--project") {
-      o.project = value(&i);
+      o.project = builder::PathFromUtf8(value(&i));
     } else if (a == "--stub") {
-      o.stub = value(&i);
+      o.stub = builder::PathFromUtf8(value(&i));
     } else if (a == "--target") {
       o.target = value(&i);
       if (o.target != "windows" && o.target != "linux") {
@@ -91,7 +92,7 @@ Options ParseOptions(const Args& args, bool* help) {
     } else if (a.size() > 1 && a[0] == '-') {
       throw CliError("build: unknown option " + a + "\n\n" + kBuildHelp, kExitUsage);
     } else {
-      o.releases.push_back(a);
+      o.releases.push_back(builder::PathFromUtf8(a));
     }
   }
   if (!o.project.empty() && !o.releases.empty()) {
@@ -122,14 +123,12 @@ Options ParseOptions(const Args& args, bool* help) {
 // The program image next to the running genpatch: genpatch-stub.exe for Windows packages,
 // genpatch-stub for Linux ones.
 fs::path DefaultStub(const std::string& target) {
-  char module[1024] = {};
-  const uint32_t n = platform::ModuleFilePath(module, sizeof module);
-  std::string host;
-  if (n == 0 || n >= sizeof module || !platform::ProgramToHostPath(module, &host)) {
+  const std::string host = platform::OwnFileHostPath();
+  if (host.empty()) {
     throw CliError("build: cannot find the genpatch program's folder; name the program image "
                    "with --stub");
   }
-  const fs::path self(std::u8string(host.begin(), host.end()));
+  const fs::path self = builder::PathFromUtf8(host);
   std::string ext = self.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
   const bool windows = target.empty() ? ext == ".exe" : target == "windows";

@@ -1,5 +1,6 @@
 #include <filesystem>
 
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/package_file.h"
@@ -35,8 +36,8 @@ int ExtractCommand(const Args& args) {
     throw CliError(std::string("extract: name a package and an output file\n\n") + kExtractHelp,
                    kExitUsage);
   }
-  const PackageFile package = OpenPackage(positional[0]);
-  ExtractWorkDocfile(package, positional[1]);
+  const PackageFile package = OpenPackage(builder::PathFromUtf8(positional[0]));
+  ExtractWorkDocfile(package, builder::PathFromUtf8(positional[1]));
   platform::WriteStdout("wrote " + positional[1] + "\n");
   return kExitOk;
 }

@@ -6,6 +6,7 @@
 #include "format/header_layout.h"
 #include "app/package_loader.h"
 #include "app/program.h"
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "platform/platform.h"
 #include "storage/folder_journal.h"
@@ -37,17 +38,17 @@ bool ParseSessionOption(const std::vector<std::string>& args, size_t* i, Session
     return args[++*i];
   };
   if (a == "--dest") {
-    o->destination = fs::path(value("--dest"));
+    o->destination = builder::PathFromUtf8(value("--dest"));
   } else if (a == "--group") {
     o->groups.push_back(value("--group"));
   } else if (a == "--windows-dir") {
-    o->windows_folder = fs::path(value("--windows-dir"));
+    o->windows_folder = builder::PathFromUtf8(value("--windows-dir"));
   } else if (a == "--system-dir") {
-    o->system_folder = fs::path(value("--system-dir"));
+    o->system_folder = builder::PathFromUtf8(value("--system-dir"));
   } else if (a == "--answers") {
     o->answers = value("--answers");
   } else if (a == "--log") {
-    o->log = fs::path(value("--log"));
+    o->log = builder::PathFromUtf8(value("--log"));
   } else {
     return false;
   }
@@ -108,7 +109,7 @@ void UpdateSession::Open(const SessionOptions& options) {
     if (!platform::Utf8ToCp932(name, &name932) || !platform::Utf8ToCp932(generation, &generation932)) {
       throw CliError("--group " + desc + ": the name has no code page 932 form", kExitUsage);
     }
-    const std::string folder = ProgramPath(desc.substr(equals + 1));
+    const std::string folder = ProgramPath(builder::PathFromUtf8(desc.substr(equals + 1)));
     bool found = false;
     for (int g = 0; g < p.generation_count; ++g) {
       if (!generation.empty() && ComparePathsNoCase(p.generations[g].name, generation932.c_str()) != 0) {
