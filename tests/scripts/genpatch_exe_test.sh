@@ -7,7 +7,8 @@
 #   genpatch_exe_test.sh WINE_RUN GENPATCH_EXE UIDRIVER_EXE WORK_DIR [LINUX_GENPATCH]
 #
 # Without a Linux genpatch (build the linux-debug preset first) everything else still runs and
-# the test ends as skipped (77), so that the missing comparison shows.
+# the test ends as skipped (77), so that the missing comparison shows; with
+# GP_REQUIRE_LINUX_GENPATCH=1 (scripts/test.sh, which builds it first) it fails instead.
 set -euo pipefail
 wine_run=$1 genpatch_exe=$2 uidriver_exe=$3 work=$4 linux_genpatch=${5:-}
 
@@ -76,6 +77,7 @@ diff -r inst2 "src/$r3" || fail "the package program left something else than th
 
 # The same package from the Linux genpatch, with the same program image.
 if [ -z "$linux_genpatch" ] || [ ! -x "$linux_genpatch" ]; then
+  [ "${GP_REQUIRE_LINUX_GENPATCH:-}" = 1 ] && fail "no Linux genpatch at '$linux_genpatch'"
   echo "no Linux genpatch at '$linux_genpatch': the comparison with it is skipped"
   exit 77
 fi
