@@ -22,12 +22,14 @@ run_suite() {  # name configure-preset
     # Under Wine the suite runs as on a machine where Wine has never run: a new HOME (its XDG
     # folders under it), no WINEPREFIX or DISPLAY of the caller, and new prefixes, made again
     # (GP_WINE_FRESH=1: the unprivileged user's prefix as well). What works only once Wine has
-    # warmed up fails here first, not on a new contributor's machine.
+    # warmed up fails here first, not on a new contributor's machine. genpatch.exe's packages
+    # are compared with those of the Linux genpatch just built.
     local wine_home
     wine_home=$(mktemp -d "${TMPDIR:-/tmp}/genpatch-wine-home.XXXXXX")
     in_env=(env -u WINEPREFIX -u DISPLAY -u WAYLAND_DISPLAY HOME="$wine_home"
             XDG_CACHE_HOME="$wine_home/.cache" XDG_CONFIG_HOME="$wine_home/.config"
-            XDG_DATA_HOME="$wine_home/.local/share" GP_WINE_FRESH=1)
+            XDG_DATA_HOME="$wine_home/.local/share" GP_WINE_FRESH=1
+            GP_REQUIRE_LINUX_GENPATCH=1)
     "${in_env[@]}" bash scripts/wine-prefix.sh "$PWD/build/windows/wineprefix" ||
       { echo "wine prefix for $name failed"; rm -rf "$wine_home"; return 1; }
   fi

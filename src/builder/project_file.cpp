@@ -15,10 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path PathFromUtf8(const std::string& utf8) {
-  return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 class Reader {
  public:
   explicit Reader(std::string source) : source_(std::move(source)) {}

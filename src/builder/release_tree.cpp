@@ -200,6 +200,10 @@ std::string Utf8Of(const fs::path& path) {
   return std::string(u.begin(), u.end());
 }
 
+fs::path PathFromUtf8(std::string_view utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 std::string GenericUtf8(const fs::path& path) {
   const std::u8string u = path.generic_u8string();
   return std::string(u.begin(), u.end());

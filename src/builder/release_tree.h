@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "format/data_stream.h"
@@ -57,6 +58,9 @@ bool SameContent(const std::filesystem::path& a, const std::filesystem::path& b)
 // A host path as UTF-8 text; with forward slashes (GenericUtf8), as exclusions and group sources
 // are written.
 std::string Utf8Of(const std::filesystem::path& path);
+// The reverse: a path from UTF-8 text (a command-line argument, a project file value). On
+// Windows a path made from a plain std::string would read it in the C runtime's code page.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string GenericUtf8(const std::filesystem::path& path);
 // A host path for messages, in UTF-8, in quotes.
 std::string DisplayPath(const std::filesystem::path& path);

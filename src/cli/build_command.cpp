@@ -17,6 +17,7 @@
 #include "cli/safe_output.h"
 #include "cli/verb_parser.h"
 #include "format/trailer.h"
+#include "platform/command.h"
 #include "platform/platform.h"
 
 namespace gp::cli {
@@ -89,7 +90,7 @@ void CheckUsage(Options& o) {
   if (o.project.empty() && o.releases.empty()) throw CliError("no release folders named", kExitUsage);
   if (o.out.empty()) {
     if (o.project.empty()) throw CliError("name the package to write with -o", kExitUsage);
-    o.out = builder::Utf8Of(fs::path(o.project).replace_extension(o.data_file ? ".dat" : ".exe"));
+    o.out = builder::Utf8Of(builder::PathFromUtf8(o.project).replace_extension(o.data_file ? ".dat" : ".exe"));
   }
   if (o.data_file && (!o.stub.empty() || !o.target.empty())) {
     throw CliError("a package data file has no program image (--stub, --target)", kExitUsage);
@@ -103,13 +104,12 @@ void CheckUsage(Options& o) {
 // Linux ones, beside the running genpatch (a build tree) or in ../share/genpatch/ from it (an
 // installation).
 fs::path DefaultStub(const std::string& target) {
-  char module[1024] = {};
-  const uint32_t n = platform::ModuleFilePath(module, sizeof module);
-  std::string host;
-  if (n == 0 || n >= sizeof module || !platform::ProgramToHostPath(module, &host)) {
-    throw CliError("cannot find the genpatch program's folder; name the program image with --stub");
+  const std::string host = platform::OwnFileHostPath();
+  if (host.empty()) {
+    throw CliError("cannot find the genpatch program's folder; name the program image "
+                   "with --stub");
   }
-  const fs::path self(std::u8string(host.begin(), host.end()));
+  const fs::path self = builder::PathFromUtf8(host);
   std::string ext = self.extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
   const bool windows = target.empty() ? ext == ".exe" : target == "windows";
@@ -207,20 +207,20 @@ int BuildCommand(const Args& args) {
 
   // Every input is checked before the releases are read.
   std::error_code ec;
-  if (!o.project.empty() && !fs::is_regular_file(o.project, ec)) {
-    throw CliError("the project file " + builder::DisplayPath(o.project) + " does not exist");
+  if (!o.project.empty() && !fs::is_regular_file(builder::PathFromUtf8(o.project), ec)) {
+    throw CliError("the project file " + builder::DisplayPath(builder::PathFromUtf8(o.project)) + " does not exist");
   }
   for (const std::string& release : o.releases) {
-    if (!fs::is_directory(release, ec)) {
-      throw CliError("the release folder " + builder::DisplayPath(release) + " does not exist");
+    if (!fs::is_directory(builder::PathFromUtf8(release), ec)) {
+      throw CliError("the release folder " + builder::DisplayPath(builder::PathFromUtf8(release)) + " does not exist");
     }
   }
   fs::path stub;
   if (!o.data_file) {
-    stub = o.stub.empty() ? DefaultStub(o.target) : fs::path(o.stub);
+    stub = o.stub.empty() ? DefaultStub(o.target) : builder::PathFromUtf8(o.stub);
     CheckProgramImage(stub);
   }
-  OutputFile output(o.out, o.force);
+  OutputFile output(builder::PathFromUtf8(o.out), o.force);
   const fs::path scratch = output.Scratch(".diffs.tmp");
   // The package writer's own scratch files beside its output.
   const RemovedOnInterrupt scratch_cleanup(scratch);
@@ -231,9 +231,11 @@ int BuildCommand(const Args& args) {
   std::vector<builder::StepSummary> steps;
   size_t release_count = 0;
   try {
-    builder::GeneratorInput input =
-        o.project.empty() ? builder::InputFromFolders({o.releases.begin(), o.releases.end()})
-                          : builder::ReadProjectFile(o.project);
+    std::vector<fs::path> release_paths;
+    for (const std::string& release : o.releases) release_paths.push_back(builder::PathFromUtf8(release));
+    builder::GeneratorInput input = o.project.empty()
+                                        ? builder::InputFromFolders(release_paths)
+                                        : builder::ReadProjectFile(builder::PathFromUtf8(o.project));
     release_count = input.releases.size();
     builder::CheckReleases(input);
     ProgressLine line(!parser.verbosity().quiet && platform::StderrIsTerminal());

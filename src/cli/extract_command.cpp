@@ -34,8 +34,8 @@ int ExtractCommand(const Args& args) {
   parser.app().add_flag("-f,--force", force, "replace OUT when it exists");
   if (!parser.Parse(args)) return kExitOk;
 
-  const PackageFile package = OpenPackage(package_path);
-  OutputFile output(out, force);
+  const PackageFile package = OpenPackage(builder::PathFromUtf8(package_path));
+  OutputFile output(builder::PathFromUtf8(out), force);
   ExtractWorkDocfile(package, output.temp());
   output.Commit();
   if (!parser.verbosity().quiet) platform::WriteStdout("wrote " + out + "\n");

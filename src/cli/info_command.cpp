@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "builder/release_tree.h"
 #include "cli/cli_error.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
@@ -171,7 +172,7 @@ int InfoCommand(const Args& args) {
   const std::string& path = o.package;
   const bool json = o.json;
 
-  const PackageFile package = OpenPackage(path);
+  const PackageFile package = OpenPackage(builder::PathFromUtf8(path));
   PackageTables p;
   LoadTables(package, p);
   const Flag flags[] = {{"file-removal", p.FileRemoval(), p.option_words[1]},

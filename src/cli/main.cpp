@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/safe_output.h"
 #include "cli/verb_parser.h"
+#include "platform/command.h"
 #include "platform/platform.h"
 
 namespace {
@@ -29,7 +30,7 @@ constexpr char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = gp::platform::CommandLineArguments(argc, argv);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     gp::platform::WriteStdout(kUsage);
     return args.empty() ? gp::cli::kExitUsage : gp::cli::kExitOk;

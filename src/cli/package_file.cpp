@@ -8,6 +8,7 @@
 #include "app/package_loader.h"
 #include "base/endian.h"
 #include "base/texts.h"
+#include "builder/release_tree.h"
 #include "cfb/byte_source.h"
 #include "cfb/cfb_reader.h"
 #include "cli/cli_error.h"
@@ -203,7 +204,7 @@ void ExtractWorkDocfile(const PackageFile& package, const fs::path& out) {
     if (!platform::ProgramToHostPath(expanded.c_str(), &host)) {
       throw CliError("cannot find the expanded payload");
     }
-    docfile = fs::path(std::u8string(host.begin(), host.end()));
+    docfile = builder::PathFromUtf8(host);
   }
   struct RemoveExpanded {
     fs::path p;

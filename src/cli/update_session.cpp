@@ -84,17 +84,17 @@ UpdateSession::~UpdateSession() {
 
 void UpdateSession::Open(const SessionOptions& options) {
   if (options.answers) host_.SetAnswers(*options.answers);
-  if (options.windows_folder) platform::SetWindowsFolderOverride(HostText(*options.windows_folder));
-  if (options.system_folder) platform::SetSystemFolderOverride(HostText(*options.system_folder));
+  if (options.windows_folder) platform::SetWindowsFolderOverride(HostText(builder::PathFromUtf8(*options.windows_folder)));
+  if (options.system_folder) platform::SetSystemFolderOverride(HostText(builder::PathFromUtf8(*options.system_folder)));
 
   if (options.log) {
-    const std::string log_path = ProgramPath(*options.log);
+    const std::string log_path = ProgramPath(builder::PathFromUtf8(*options.log));
     if (!context_.log.Open(log_path.c_str())) {
       throw CliError("the log " + *options.log + " cannot be opened", kExitUsage);
     }
   }
-  const PackageFile package = OpenPackage(options.package);
-  const std::string program = ProgramPath(options.package);
+  const PackageFile package = OpenPackage(builder::PathFromUtf8(options.package));
+  const std::string program = ProgramPath(builder::PathFromUtf8(options.package));
   LogRunStart(context_, program.c_str(), !package.executable);
   PackageTables& p = context_.package;
   p.Reset();
@@ -109,10 +109,11 @@ void UpdateSession::Open(const SessionOptions& options) {
 
   if (options.destination) {
     std::error_code ec;
-    if (!fs::is_directory(*options.destination, ec)) {
-      throw CliError("the destination folder " + builder::DisplayPath(*options.destination) + " does not exist");
+    const fs::path destination = builder::PathFromUtf8(*options.destination);
+    if (!fs::is_directory(destination, ec)) {
+      throw CliError("the destination folder " + builder::DisplayPath(destination) + " does not exist");
     }
-    SetFolder(p.destination_folder.get(), ProgramPath(*options.destination), "the destination");
+    SetFolder(p.destination_folder.get(), ProgramPath(destination), "the destination");
   }
   ResolveRelativeGroupFolders(p);
   for (const std::string& desc : options.groups) {
@@ -132,7 +133,7 @@ void UpdateSession::Open(const SessionOptions& options) {
     if (!platform::Utf8ToCp932(name, &name932) || !platform::Utf8ToCp932(generation, &generation932)) {
       throw CliError("--group " + desc + ": the name has no code page 932 form", kExitUsage);
     }
-    const std::string folder = ProgramPath(desc.substr(equals + 1));
+    const std::string folder = ProgramPath(builder::PathFromUtf8(desc.substr(equals + 1)));
     bool found = false;
     for (int g = 0; g < p.generation_count; ++g) {
       if (!generation.empty() && ComparePathsNoCase(p.generations[g].name, generation932.c_str()) != 0) {

@@ -7,3 +7,25 @@ target_compile_definitions(gp_test_stub_win32 PRIVATE
 # uidriver.exe, which the suite runs with the package program behind it.
 add_dependencies(gp_test_stub_win32 uidriver)
 target_compile_definitions(gp_test_stub_win32 PRIVATE GP_UIDRIVER_EXE="$<TARGET_FILE:uidriver>")
+
+# genpatch.exe end to end under Wine (a script on the host): build from release folders with
+# Japanese names, info --json, check, apply, extract, the package run through uidriver.exe, and
+# the same bytes as the Linux genpatch's package (the linux-debug build's, when there is one).
+set(GP_LINUX_GENPATCH ${PROJECT_SOURCE_DIR}/build/linux-debug/src/cli/genpatch CACHE FILEPATH
+    "The Linux genpatch whose packages genpatch.exe's must equal")
+add_dependencies(gp_test_stub_win32 genpatch)
+add_test(NAME stub_win32.genpatch_exe
+         COMMAND bash ${PROJECT_SOURCE_DIR}/tests/scripts/genpatch_exe_test.sh
+                 ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:genpatch> $<TARGET_FILE:uidriver>
+                 ${CMAKE_CURRENT_BINARY_DIR}/genpatch_exe ${GP_LINUX_GENPATCH})
+set_tests_properties(stub_win32.genpatch_exe PROPERTIES
+  LABELS stub_win32 SKIP_RETURN_CODE 77 TIMEOUT 600)
+
+# The package program travels inside every package: the stripped Release image stays within
+# 250 KB (256,000 bytes).
+if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
+  add_test(NAME stub_win32.program_size
+           COMMAND bash -c "size=$(stat -c %s \"$1\"); echo \"genpatch-stub.exe: $size bytes (at most 256000)\"; [ \"$size\" -le 256000 ]"
+                   _ $<TARGET_FILE:genpatch-stub>)
+  set_tests_properties(stub_win32.program_size PROPERTIES LABELS stub_win32)
+endif()

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/command.h"
 #include "platform/fault_hook.h"
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
@@ -127,10 +128,8 @@ uint32_t MakeTempFileName(const char* folder, const char* prefix, uint32_t uniqu
 }
 
 uint32_t ModuleFilePath(char* buffer, uint32_t limit) {
-  std::string host(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", host.data(), host.size());
-  if (length <= 0 || static_cast<size_t>(length) >= host.size()) return 0;
-  host.resize(static_cast<size_t>(length));
+  const std::string host = OwnFileHostPath();
+  if (host.empty()) return 0;
   return HostFolderOut(host, buffer, limit);
 }
 
