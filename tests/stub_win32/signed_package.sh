@@ -131,6 +131,11 @@ diff -r apply-damaged "$example/1.0" >/dev/null || fail "genpatch apply of the d
 cp signed.exe extended.exe && printf 'x' >>extended.exe
 "$genpatch" info extended.exe >info-extended.txt 2>&1 && fail "info accepts a table that does not end the file"
 grep -q "is a damaged package" info-extended.txt || fail "info: $(cat info-extended.txt)"
+install wine-extended
+run_windows extended.exe wine-extended wine-extended.txt
+grep -q "ファイルではありません" wine-extended.txt ||
+  fail "the Windows program did not refuse a table that does not end the file: $(cat wine-extended.txt)"
+diff -r wine-extended "$example/1.0" >/dev/null || fail "the extended package changed the installation"
 
 if [ "$failures" -ne 0 ]; then echo "$failures failure(s)"; exit 1; fi
 echo "signed packages: all checks passed"
