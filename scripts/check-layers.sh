@@ -10,7 +10,7 @@
 #   layer           may include
 #   base            -
 #   cfb             base
-#   platform        base                  (platform/posix also cfb: its structured storage)
+#   platform        base cfb              (cfb for the structured storages)
 #   format          base
 #   storage         base platform format
 #   codec           base platform format storage
@@ -28,7 +28,7 @@ set -euo pipefail
 declare -A may_include=(
   [base]=""
   [cfb]="base"
-  [platform]="base"
+  [platform]="base cfb"
   [platform/posix]="base cfb"
   [format]="base"
   [storage]="base platform format"

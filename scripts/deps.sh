@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix wine wine64
   python3 python3-olefile libgsf-bin
-  libtomlplusplus-dev libcli11-dev zlib1g-dev libdeflate-dev
+  libtomlplusplus-dev libcli11-dev zlib1g-dev libdeflate-dev osslsigncode openssl
   ncompress xdelta3 bsdiff bc
   locales util-linux passwd
 )

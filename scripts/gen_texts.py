@@ -28,6 +28,8 @@ TEXTS = [
     ("kTextCommitCompleted", "前回中断された更新を完了しました。"),
     ("kTextCommitRolledBack", "前回中断された更新を元に戻しました。"),
     ("kTextPathTooLong", "インストール先のパスが長すぎます。"),
+    ("kTextSignatureMismatch", "デジタル署名がファイルの内容と一致しません。\n"
+                               "ファイルが壊れているか、改変されています。"),
     ("kTextStepFormat", "%s -> %s"),
     ("kTextFileCounterFormat", "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ"),
     ("kTextProgressCaption", "ｱｯﾌﾟﾃﾞｰﾄしています..."),

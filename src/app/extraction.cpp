@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "app/package_loader.h"
 #include "base/texts.h"
 #include "format/header_layout.h"
 #include "format/options_stream.h"
@@ -60,16 +61,25 @@ bool CopyOwnPayload(WorkDocfileState& work, const char* program_path, const char
   uint8_t trailer[format::kExecutableTrailerSize];
   uint32_t done = 0;
   uint64_t file_size = 0;
-  if (!package.Size(&file_size) || file_size < format::kExecutableTrailerSize ||
-      !package.Seek(-static_cast<int64_t>(format::kExecutableTrailerSize),
-                    platform::Origin::kEnd) ||
+  format::PackageEnd package_end;
+  if (!package.Size(&file_size)) {
+    *message = nullptr;
+    return false;
+  }
+  // Before the certificate table of a signed executable (the loader has refused a damaged one).
+  const bool table_fits = LocateExecutablePackageEnd(package, file_size, &package_end) !=
+                          format::PackageEndStatus::kDamaged;
+  const uint64_t end = package_end.end;
+  if (end < format::kExecutableTrailerSize ||
+      !package.Seek(static_cast<int64_t>(end - format::kExecutableTrailerSize),
+                    platform::Origin::kBegin) ||
       !package.Read(trailer, sizeof trailer, &done) || done != sizeof trailer) {
     *message = nullptr;
     return false;
   }
   format::PackageLayout where;
-  const bool fits = format::ReadTrailer(format::PackageForm::kExecutable, trailer, file_size,
-                                        &where) == format::TrailerStatus::kOk;
+  const bool fits = table_fits && format::ReadTrailer(format::PackageForm::kExecutable, trailer,
+                                                      end, &where) == format::TrailerStatus::kOk;
 
   char folder[layout::kPathBufferSize] = {};
   char name[layout::kPathBufferSize] = {};

@@ -79,6 +79,16 @@ HeaderStatus ParseHeaderBlock(PackageTables& p) {
   return HeaderStatus::kOk;
 }
 
+format::PackageEndStatus LocateExecutablePackageEnd(platform::File& file, uint64_t file_size,
+                                                    format::PackageEnd* end) {
+  auto read_at = [&file](uint64_t offset, uint8_t* buffer, size_t size) {
+    uint32_t done = 0;
+    return file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin) &&
+           file.Read(buffer, static_cast<uint32_t>(size), &done) && done == size;
+  };
+  return format::LocatePackageEnd(file_size, read_at, end);
+}
+
 bool LoadPackageHeader(RunContext& context, const char* path) {
   AllocateTextBuffers(context.package);
   OpenFolderJournal(context.journal);
@@ -108,14 +118,34 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
   uint8_t trailer[format::kTrailerReadSize] = {};
   uint64_t file_size = 0;
   uint32_t done = 0;
-  const bool trailer_read = file.Size(&file_size) && file_size >= trailer_size &&
-                            file.Seek(-static_cast<int64_t>(trailer_size), platform::Origin::kEnd) &&
-                            file.Read(trailer, static_cast<uint32_t>(trailer_size), &done) &&
-                            done == trailer_size;
+  const bool sized = file.Size(&file_size);
+  // A signed executable's package ends before its certificate table; a table that breaks the
+  // rule makes the package a damaged one.
+  format::PackageEnd package_end;
+  package_end.end = file_size;
+  const format::PackageEndStatus signing =
+      sized && !named ? LocateExecutablePackageEnd(file, file_size, &package_end)
+                      : format::PackageEndStatus::kUnsigned;
+  if (signing == format::PackageEndStatus::kDamaged) {
+    ShowLoaderMessage(context.host, texts::kTextNotProductFile);
+    return false;
+  }
+  // A signature that does not match the file's bytes: refused before anything is read from
+  // them (checked where the system can; see platform::VerifyFileSignature).
+  if (signing == format::PackageEndStatus::kSigned &&
+      platform::VerifyFileSignature(file_path) == platform::SignatureVerdict::kMismatch) {
+    ShowLoaderMessage(context.host, texts::kTextSignatureMismatch);
+    return false;
+  }
+  const uint64_t end = package_end.end;
+  const bool trailer_read =
+      sized && end >= trailer_size &&
+      file.Seek(static_cast<int64_t>(end - trailer_size), platform::Origin::kBegin) &&
+      file.Read(trailer, static_cast<uint32_t>(trailer_size), &done) && done == trailer_size;
   format::PackageLayout where;
   const format::TrailerStatus status =
       trailer_read ? format::ReadTrailer(form, std::span<const uint8_t>(trailer, trailer_size),
-                                         file_size, &where)
+                                         end, &where)
                    : format::TrailerStatus::kTooSmall;
   if (status == format::TrailerStatus::kTooSmall || status == format::TrailerStatus::kBadMagic) {
     if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
@@ -128,7 +158,7 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
   const uint32_t header_length = where.header_length;
   std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[header_length ? header_length : 1]);
   if (!block) return false;
-  if (!file.Seek(-static_cast<int64_t>(header_length + trailer_size), platform::Origin::kEnd) ||
+  if (!file.Seek(static_cast<int64_t>(where.header_offset), platform::Origin::kBegin) ||
       !file.Read(block.get(), header_length, &done) || done < header_length) {
     return false;
   }

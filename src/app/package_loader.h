@@ -5,7 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "format/pe_certificate.h"
+
 namespace gp {
+
+namespace platform {
+class File;
+}
 
 struct PackageTables;
 struct RunContext;
@@ -19,6 +25,11 @@ bool LoadPackageHeader(RunContext& context, const char* path);
 // Reads the trailer and header of file_path: the package data file layout (17-byte trailer)
 // when named, else the package executable layout (21-byte trailer). Needs the text buffers.
 bool ReadPackageHeader(RunContext& context, const char* file_path, bool named);
+
+// Where the package in an open package executable of file_size bytes ends: the file's end, or
+// before the certificate table of a signed one (see format/pe_certificate.h).
+format::PackageEndStatus LocateExecutablePackageEnd(platform::File& file, uint64_t file_size,
+                                                    format::PackageEnd* end);
 
 enum class HeaderStatus {
   kOk,

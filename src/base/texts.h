@@ -112,6 +112,14 @@ inline constexpr char kTextPathTooLong[] =
     "\x82\xB7\x82\xAC\x82\xDC\x82\xB7\x81\x42";
 inline constexpr std::size_t kTextPathTooLongSize = 34;
 
+// デジタル署名がファイルの内容と一致しません。\nファイルが壊れているか、改変されています。
+inline constexpr char kTextSignatureMismatch[] =
+    "\x83\x66\x83\x57\x83\x5E\x83\x8B\x8F\x90\x96\xBC\x82\xAA\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xCC"
+    "\x93\xE0\x97\x65\x82\xC6\x88\xEA\x92\x76\x82\xB5\x82\xDC\x82\xB9\x82\xF1\x81\x42\x0A\x83\x74\x83"
+    "\x40\x83\x43\x83\x8B\x82\xAA\x89\xF3\x82\xEA\x82\xC4\x82\xA2\x82\xE9\x82\xA9\x81\x41\x89\xFC\x95"
+    "\xCF\x82\xB3\x82\xEA\x82\xC4\x82\xA2\x82\xDC\x82\xB7\x81\x42";
+inline constexpr std::size_t kTextSignatureMismatchSize = 87;
+
 // %s -> %s
 inline constexpr char kTextStepFormat[] =
     "\x25\x73\x20\x2D\x3E\x20\x25\x73";
@@ -229,6 +237,7 @@ inline constexpr char kTextDiskFull[] = "ハードディスクの容量不足で
 inline constexpr char kTextCommitCompleted[] = "前回中断された更新を完了しました。";
 inline constexpr char kTextCommitRolledBack[] = "前回中断された更新を元に戻しました。";
 inline constexpr char kTextPathTooLong[] = "インストール先のパスが長すぎます。";
+inline constexpr char kTextSignatureMismatch[] = "デジタル署名がファイルの内容と一致しません。\nファイルが壊れているか、改変されています。";
 inline constexpr char kTextStepFormat[] = "%s -> %s";
 inline constexpr char kTextFileCounterFormat[] = "%d番めのﾌｧｲﾙ / %dﾌｧｲﾙ";
 inline constexpr char kTextProgressCaption[] = "ｱｯﾌﾟﾃﾞｰﾄしています...";

@@ -348,6 +348,19 @@ Status CompoundFileReader::WalkTree(std::vector<TreeItem>* items) const {
   return Status::kOk;
 }
 
+Status CompoundFileReader::CheckEveryStream() const {
+  std::vector<TreeItem> items;
+  Status status = WalkTree(&items);
+  if (status != Status::kOk) return status;
+  for (const TreeItem& item : items) {
+    if (entries_[item.entry].type != kTypeStream) continue;
+    StreamReader stream;
+    status = OpenStream(item.entry, &stream);
+    if (status != Status::kOk) return status;
+  }
+  return Status::kOk;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Streams
 

@@ -93,6 +93,10 @@ class CompoundFileReader {
   Status WalkTree(std::vector<TreeItem>* items) const;
   // Opens a stream entry for reading.
   Status OpenStream(uint32_t entry, StreamReader* stream) const;
+  // The whole walk a reader of every stream would make: the directory tree from the root and
+  // the sector chain of every stream in it, each to the stream's size. kOk when nothing in it
+  // is damaged; reads no stream data.
+  Status CheckEveryStream() const;
 
  private:
   friend class StreamReader;

@@ -24,7 +24,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kInfoDescription[] =
-    "Shows what a package holds: its layout and sizes, the header flags by name, its texts,\n"
+    "Shows what a package holds: its layout and sizes, whether a package executable is signed\n"
+    "(and the size of its certificate table), the header flags by name, its texts,\n"
     "the generations with their additional groups and folders, the options texts, and every\n"
     "storage and stream of the work docfile with its size. PACKAGE is a package executable or\n"
     "a package data file.\n";
@@ -220,6 +221,10 @@ int InfoCommand(const Args& args) {
     w.Number(package.payload_length);
     w.Key("header_size");
     w.Number(package.header.size());
+    w.Key("signed");
+    w.Bool(package.is_signed);
+    w.Key("signature_size");
+    w.Number(package.signature_size);
     w.Key("flags");
     w.BeginObject();
     for (const Flag& f : flags) {
@@ -339,6 +344,11 @@ int InfoCommand(const Args& args) {
     out += "\n";
     out += "payload:        " + std::to_string(package.payload_length) + " bytes\n";
     out += "header:         " + std::to_string(package.header.size()) + " bytes\n";
+    if (package.executable) {
+      out += package.is_signed ? "signed:         yes, certificate table " +
+                                     std::to_string(package.signature_size) + " bytes\n"
+                               : std::string("signed:         no\n");
+    }
     out += "flags:         ";
     for (const Flag& f : flags) out += std::string(" ") + f.name + "=" + (f.on ? "on" : "off");
     out += "\n";

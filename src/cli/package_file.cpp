@@ -14,6 +14,7 @@
 #include "cli/cli_error.h"
 #include "cli/safe_output.h"
 #include "codec/payload_expander.h"
+#include "format/pe_certificate.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
 #include "storage/owned_string.h"
@@ -111,15 +112,35 @@ PackageFile OpenPackage(const fs::path& path) {
   if (ec) throw CliError("cannot read " + path.string() + ": " + ec.message());
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError("cannot read " + path.string());
-  // Both readings of the trailer, from the last bytes of the file.
-  const uint64_t tail_size = std::min<uint64_t>(package.file_size, format::kTrailerReadSize);
-  const auto tail =
-      tail_size < format::kDataFileTrailerSize
-          ? std::vector<uint8_t>()
-          : ReadRange(in, package.file_size - tail_size, tail_size);
+  // A signed executable: the package ends before the certificate table.
+  format::PackageEnd package_end;
+  auto read_at = [&in](uint64_t offset, uint8_t* buffer, size_t size) {
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(buffer), static_cast<std::streamsize>(size));
+    return static_cast<size_t>(in.gcount()) == size;
+  };
+  switch (format::LocatePackageEnd(package.file_size, read_at, &package_end)) {
+    case format::PackageEndStatus::kDamaged:
+      throw CliError(path.string() +
+                     " is a damaged package: its certificate table does not end the file right "
+                     "after the package data");
+    case format::PackageEndStatus::kSigned:
+      package.is_signed = true;
+      package.signature_size = package_end.table.size;
+      break;
+    case format::PackageEndStatus::kUnsigned:
+      break;
+  }
+  const uint64_t end = package_end.end;
+  // Both readings of the trailer, from the last bytes of the package.
+  const uint64_t tail_size = std::min<uint64_t>(end, format::kTrailerReadSize);
+  const auto tail = tail_size < format::kDataFileTrailerSize
+                        ? std::vector<uint8_t>()
+                        : ReadRange(in, end - tail_size, tail_size);
   format::PackageLayout as_data;
   const format::TrailerStatus data_status =
-      format::ReadTrailer(format::PackageForm::kDataFile, tail, package.file_size, &as_data);
+      format::ReadTrailer(format::PackageForm::kDataFile, tail, end, &as_data);
   if (data_status == format::TrailerStatus::kTooSmall) {
     throw CliError(path.string() + " is not a package: it is too short for a trailer");
   }
@@ -129,7 +150,7 @@ PackageFile OpenPackage(const fs::path& path) {
 
   // The executable reading: payload length at -21, header ending at -21.
   format::PackageLayout as_exe;
-  if (format::ReadTrailer(format::PackageForm::kExecutable, tail, package.file_size, &as_exe) ==
+  if (format::ReadTrailer(format::PackageForm::kExecutable, tail, end, &as_exe) ==
       format::TrailerStatus::kOk) {
     auto header = ReadRange(in, as_exe.header_offset, as_exe.header_length);
     if (header.size() >= 4 && LoadU32(header.data()) == as_exe.header_length &&

@@ -19,10 +19,14 @@ struct PackageFile {
   uint64_t payload_length = 0;
   uint64_t header_offset = 0;
   std::vector<uint8_t> header;
+  // A signed package executable: the certificate table after the package data (to the end).
+  bool is_signed = false;
+  uint64_t signature_size = 0;
 };
 
 // Reads the trailer and the header. A package executable and a package data file are told
-// apart by which reading of the trailer gives a header that loads. Throws CliError.
+// apart by which reading of the trailer gives a header that loads. A signed executable's
+// package ends before its certificate table. Throws CliError.
 PackageFile OpenPackage(const std::filesystem::path& path);
 
 // Loads the header into tables.

@@ -207,6 +207,17 @@ uint32_t MakeTempFileName(const char* folder, const char* prefix, uint32_t uniqu
 
 // GetModuleFileName of the running program; same length rules as CurrentFolder.
 uint32_t ModuleFilePath(char* buffer, uint32_t limit);
+// What the system says of a signed program file's Authenticode signature.
+enum class SignatureVerdict {
+  kNotChecked,  // no check on this platform (Linux)
+  kAccepted,    // valid, also when the publisher's root is not trusted here (the system's own
+                // prompts deal with publisher trust)
+  kMismatch,    // the signature does not match the file's bytes, or cannot be read as one
+};
+// Windows: WinVerifyTrust (WINTRUST_ACTION_GENERIC_VERIFY_V2, no UI, no revocation check) of
+// the file at path (code page 932 program path). Linux: kNotChecked.
+SignatureVerdict VerifyFileSignature(const char* path);
+
 // GetWindowsDirectory / GetSystemDirectory; same length rules.
 uint32_t WindowsFolder(char* buffer, uint32_t limit);
 uint32_t SystemFolder(char* buffer, uint32_t limit);

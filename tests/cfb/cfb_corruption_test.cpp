@@ -168,6 +168,36 @@ TEST(Corruption, StreamChainsPointingAtThemselves) {
   }
 }
 
+// The check made before another reader (ole32) is handed a file: the same refusals as reading
+// every stream, without reading their data.
+TEST(Corruption, CheckEveryStreamRefusesLoopsInTheTreeAndInChains) {
+  const std::vector<uint8_t> valid = MakeFile(SmallTree());
+  const Layout l = ReadLayout(valid);
+  const size_t list = EntryOffset(valid, "list.dat");
+  const uint32_t list_id =
+      static_cast<uint32_t>((list - l.Offset(l.first_dir)) / kEntrySize);
+  std::vector<uint8_t> sibling = valid;
+  StoreU32(sibling.data() + list + kEntryLeft, list_id);
+  std::vector<uint8_t> chain = valid;
+  const uint32_t start = LoadU32(chain.data() + EntryOffset(chain, "big") + kEntryStartSector);
+  StoreU32(chain.data() + l.FatEntry(start), start);
+  std::vector<uint8_t> mini_chain = valid;
+  const uint32_t mini_start =
+      LoadU32(mini_chain.data() + EntryOffset(mini_chain, "DiffOption2.dat") + kEntryStartSector);
+  StoreU32(mini_chain.data() + l.Offset(l.first_mini_fat) + 4 * mini_start, mini_start);
+  struct Case {
+    const std::vector<uint8_t>* file;
+    Status expected;
+  };
+  for (const Case& c : {Case{&valid, Status::kOk}, Case{&sibling, Status::kBadDirectory},
+                        Case{&chain, Status::kBadChain}, Case{&mini_chain, Status::kBadChain}}) {
+    MemoryByteSource source(c.file->data(), c.file->size());
+    CompoundFileReader reader;
+    ASSERT_EQ(reader.Open(&source), Status::kOk);
+    EXPECT_EQ(reader.CheckEveryStream(), c.expected);
+  }
+}
+
 TEST(Corruption, SizesBeyondTheFile) {
   for (const char* name : {"big", "DiffOption2.dat"}) {
     for (uint32_t size : {4000u, 1u << 20, 0x7FFFFFFFu, 0xFFFFFFFFu}) {

@@ -1,8 +1,10 @@
 // genpatch info and extract on packages written by the package writer.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
+#include "base/endian.h"
 #include "builder/package_writer.h"
 #include "run_process.h"
 #include "support/test_support.h"
@@ -96,6 +98,46 @@ TEST_F(CliInfoTest, ExtractWritesTheWorkDocfileAndRefusesNonPackages) {
   const auto damaged = Genpatch({"info", (dir_ / "damaged.exe").string()});
   EXPECT_EQ(damaged.exit_code, 1);
   EXPECT_NE(damaged.out.find("work docfile:   not valid"), std::string::npos) << damaged.out;
+}
+
+// A package executable whose program image is a PE image, signed afterwards as Authenticode
+// tools do it (zero padding to a multiple of 8, a certificate table, the security directory).
+TEST_F(CliInfoTest, InfoReadsASignedPackageBeforeItsCertificateTable) {
+  builder::PackageDescription desc = Sample();
+  std::vector<uint8_t> image(1234, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  StoreU32(image.data() + 0x3C, 0x80);
+  std::memcpy(image.data() + 0x80, "PE\0\0", 4);
+  StoreU16(image.data() + 0x80 + 20, 240);   // optional header size
+  StoreU16(image.data() + 0x80 + 24, 0x20B); // PE32+
+  StoreU32(image.data() + 0x80 + 24 + 108, 16);
+  test::WriteBytes(desc.stub, image);
+  ASSERT_EQ(builder::WritePackage(desc, dir_ / "p.exe"), "");
+  std::vector<uint8_t> file = test::ReadBytes(dir_ / "p.exe");
+  while (file.size() % 8 != 0) file.push_back(0);
+  const uint32_t table_offset = static_cast<uint32_t>(file.size());
+  file.resize(file.size() + 24, 0x11);
+  StoreU32(file.data() + 0x80 + 24 + 112 + 32, table_offset);
+  StoreU32(file.data() + 0x80 + 24 + 112 + 36, 24);
+  test::WriteBytes(dir_ / "signed.exe", file);
+
+  const auto text = Genpatch({"info", (dir_ / "signed.exe").string()});
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(text.out.find("signed:         yes, certificate table 24 bytes\n"), std::string::npos)
+      << text.out;
+  EXPECT_NE(text.out.find("1\\list.dat  2"), std::string::npos) << text.out;  // the payload
+  const auto json = Genpatch({"info", "--json", (dir_ / "signed.exe").string()});
+  EXPECT_NE(json.out.find("\"signed\":true,\"signature_size\":24"), std::string::npos) << json.out;
+  const auto unsigned_text = Genpatch({"info", (dir_ / "p.exe").string()});
+  EXPECT_NE(unsigned_text.out.find("signed:         no\n"), std::string::npos) << unsigned_text.out;
+
+  // A table that no longer ends the file.
+  file.push_back(0);
+  test::WriteBytes(dir_ / "damaged.exe", file);
+  const auto damaged = Genpatch({"info", (dir_ / "damaged.exe").string()});
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.err.find("is a damaged package"), std::string::npos) << damaged.err;
 }
 
 }  // namespace

@@ -29,3 +29,12 @@ if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$")
                    _ $<TARGET_FILE:genpatch-stub>)
   set_tests_properties(stub_win32.program_size PROPERTIES LABELS stub_win32)
 endif()
+
+# Signed packages (tests/stub_win32/signed_package.sh): built and applied with the Linux genpatch
+# (of the linux-debug preset, which scripts/test.sh builds first), signed with osslsigncode and
+# run under this build's Wine through uidriver.exe.
+add_test(NAME signed_package
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/signed_package.sh ${CMAKE_BINARY_DIR}/wine-run.sh
+                 $<TARGET_FILE:genpatch-stub> $<TARGET_FILE:uidriver> ${GP_LINUX_GENPATCH}
+                 ${CMAKE_CURRENT_BINARY_DIR}/signed_package)
+set_tests_properties(signed_package PROPERTIES LABELS stub_win32 SKIP_RETURN_CODE 77 TIMEOUT 600)

@@ -8,40 +8,14 @@
 #include <new>
 #include <vector>
 
-#include "cfb/byte_source.h"
 #include "cfb/cfb_reader.h"
 #include "cfb/cfb_writer.h"
+#include "platform/file_byte_source.h"
 #include "platform/platform.h"
 
 namespace gp::platform {
 
 namespace {
-
-// The file under the reader: all of its input and output goes through here.
-class FileByteSource final : public cfb::ByteSource {
- public:
-  explicit FileByteSource(File* file) : file_(file) {
-    if (!file_->Size(&size_)) size_ = 0;
-  }
-  uint64_t Size() const override { return size_; }
-  bool ReadAt(uint64_t offset, void* buffer, size_t size) override {
-    if (offset > size_ || size > size_ - offset) return false;
-    if (!file_->Seek(static_cast<int64_t>(offset), Origin::kBegin)) return false;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (size != 0) {
-      const uint32_t piece = size > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(size);
-      uint32_t done = 0;
-      if (!file_->Read(out, piece, &done) || done != piece) return false;
-      out += piece;
-      size -= piece;
-    }
-    return true;
-  }
-
- private:
-  File* file_;
-  uint64_t size_ = 0;
-};
 
 // One open compound file, shared by its root and every storage and stream opened from it.
 struct OpenFile {

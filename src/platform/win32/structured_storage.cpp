@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "cfb/cfb_reader.h"
 #include "platform/fault_hook.h"
+#include "platform/file_byte_source.h"
 #include "platform/win32/windows_support.h"
 
 #include <objbase.h>
@@ -123,12 +125,26 @@ bool Finish(HRESULT hr, IStorage* storage, DWORD child_mode, Storage** root) {
   return true;
 }
 
+// ole32 follows a directory sibling or a sector chain that points back into itself for ever.
+// Before it is handed a file, the portable reader (bounded and loop-safe) walks what the
+// program can read of it: the directory tree and the chain of every stream. A file it refuses
+// is refused as if the system had refused it, as the Linux program refuses it.
+bool WholeWalkSucceeds(const char* path) {
+  File file;
+  if (!file.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting)) return false;
+  FileByteSource source(&file);
+  cfb::CompoundFileReader reader;
+  return reader.Open(&source) == cfb::Status::kOk &&
+         reader.CheckEveryStream() == cfb::Status::kOk;
+}
+
 }  // namespace
 
 bool OpenCompoundFile(const char* path, Storage** root) {
   *root = nullptr;
   const std::wstring wide = win32::WidePath(path);
   if (wide.empty()) return false;
+  if (!WholeWalkSucceeds(path)) return false;
   EnsureCom();
   IStorage* storage = nullptr;
   const HRESULT hr = StgOpenStorage(wide.c_str(), nullptr, kOpenRootMode, nullptr, 0, &storage);
