@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "base/texts.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
 #include "format/header_layout.h"
 #include "format/package_header.h"
 #include "format/trailer.h"
@@ -30,6 +32,38 @@ void CopyText(char* slot, std::string_view text) {
 }
 
 }  // namespace
+
+// The header of a compact package, checked against the trailer's checksum before it is parsed.
+// Damage is always reported: the package cannot be applied.
+static bool ReadCompactHeader(RunContext& context, platform::File& file,
+                              format::CompactTrailerStatus status,
+                              const format::CompactLayout& where, bool named) {
+  PackageTables& p = context.package;
+  const char* damaged = named ? texts::kTextInvalidDataFile : texts::kTextNotProductFile;
+  if (status != format::CompactTrailerStatus::kOk) {
+    ShowLoaderMessage(context.host, damaged);
+    return false;
+  }
+  const uint32_t header_length = where.header_length;
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[header_length ? header_length : 1]);
+  uint32_t done = 0;
+  if (!block || !file.Seek(static_cast<int64_t>(where.header_offset), platform::Origin::kBegin) ||
+      !file.Read(block.get(), header_length, &done) || done != header_length ||
+      Crc32Update(0, block.get(), header_length) != where.header_crc) {
+    ShowLoaderMessage(context.host, damaged);
+    return false;
+  }
+  file.Close();
+  p.header_block = std::move(block);
+  p.header_length = header_length;
+  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
+    ReleaseGenerationTables(p);
+    ShowLoaderMessage(context.host, damaged);
+    return false;
+  }
+  p.compact = true;
+  return true;
+}
 
 HeaderStatus ParseHeaderBlock(PackageTables& p) {
   if (!p.texts) return HeaderStatus::kInconsistent;
@@ -100,14 +134,31 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
     return false;
   }
 
+  p.compact = false;
+  uint64_t file_size = 0;
+  uint32_t done = 0;
+  // A compact package (format/compact.h) says so at its end, whichever form it has.
+  {
+    uint8_t tail[format::kCompactTrailerSize] = {};
+    format::CompactLayout compact;
+    const bool tail_read =
+        file.Size(&file_size) && file_size >= sizeof tail &&
+        file.Seek(-static_cast<int64_t>(sizeof tail), platform::Origin::kEnd) &&
+        file.Read(tail, sizeof tail, &done) && done == sizeof tail;
+    const format::CompactTrailerStatus compact_status =
+        tail_read ? format::ReadCompactTrailer(tail, file_size, &compact)
+                  : format::CompactTrailerStatus::kNotCompact;
+    if (compact_status != format::CompactTrailerStatus::kNotCompact) {
+      return ReadCompactHeader(context, file, compact_status, compact, named);
+    }
+  }
+
   // The trailer of the form the program was started with: the own file is an executable,
   // a named file a data file.
   const format::PackageForm form =
       named ? format::PackageForm::kDataFile : format::PackageForm::kExecutable;
   const size_t trailer_size = format::TrailerSize(form);
   uint8_t trailer[format::kTrailerReadSize] = {};
-  uint64_t file_size = 0;
-  uint32_t done = 0;
   const bool trailer_read = file.Size(&file_size) && file_size >= trailer_size &&
                             file.Seek(-static_cast<int64_t>(trailer_size), platform::Origin::kEnd) &&
                             file.Read(trailer, static_cast<uint32_t>(trailer_size), &done) &&

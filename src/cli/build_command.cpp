@@ -36,6 +36,8 @@ constexpr char kBuildHelp[] =
     "                        PROJECT.dat with --data-file, beside the project file)\n"
     "  --project FILE        read the releases, texts and flags from a project file\n"
     "  --data-file           write a package data file (no program image)\n"
+    "  --format FORMAT       classic or compact (smaller; read by genpatch's programs only);\n"
+    "                        default: compact for a package executable, classic with --data-file\n"
     "  --stub PATH           the program image to append the package to\n"
     "  --target windows|linux  use the genpatch-stub.exe or genpatch-stub next to genpatch\n"
     "                        (default: the one for the system genpatch runs on)\n"
@@ -56,6 +58,7 @@ struct Options {
   std::string target;
   bool data_file = false;
   bool uncompressed = false;
+  std::string format;  // classic or compact; empty: compact for an executable, else classic
   std::vector<fs::path> releases;
 };
 
@@ -86,6 +89,11 @@ Options ParseOptions(const Args& args, bool* help) {
       }
     } else if (a == "--data-file") {
       o.data_file = true;
+    } else if (a == "--format") {
+      o.format = value(&i);
+      if (o.format != "classic" && o.format != "compact") {
+        throw CliError("build: --format is classic or compact\n\n" + std::string(kBuildHelp), kExitUsage);
+      }
     } else if (a == "--uncompressed") {
       o.uncompressed = true;
     } else if (a.size() > 1 && a[0] == '-') {
@@ -111,6 +119,10 @@ Options ParseOptions(const Args& args, bool* help) {
   if (o.data_file && (!o.stub.empty() || !o.target.empty())) {
     throw CliError(std::string("build: a package data file has no program image (--stub, "
                                "--target)\n\n") + kBuildHelp, kExitUsage);
+  }
+  if (o.uncompressed && o.format == "compact") {
+    throw CliError(std::string("build: --uncompressed is a classic payload\n\n") + kBuildHelp,
+                   kExitUsage);
   }
   if (!o.stub.empty() && !o.target.empty()) {
     throw CliError(std::string("build: --stub and --target exclude each other\n\n") + kBuildHelp,
@@ -157,7 +169,8 @@ class ProgressLine {
     phase_ = p.phase;
     last_ = now;
     shown_ = true;
-    static const char* const kPhase[] = {"reading  ", "comparing", "writing  "};
+    static const char* const kPhase[] = {"reading  ", "comparing", "writing  ",
+                                         "encoding "};
     const int percent = p.total ? static_cast<int>(std::min<uint64_t>(100, p.done * 100 / p.total)) : 0;
     constexpr int kWidth = 30;
     const int filled = percent * kWidth / 100;
@@ -220,6 +233,8 @@ int BuildCommand(const Args& args) {
     builder::GeneratorInput input =
         o.project.empty() ? builder::InputFromFolders(o.releases) : builder::ReadProjectFile(o.project);
     release_count = input.releases.size();
+    const bool compact = o.format.empty() ? !o.data_file && !o.uncompressed : o.format == "compact";
+    input.format = compact ? builder::PackageFormat::kCompact : builder::PackageFormat::kClassic;
     ProgressLine line(platform::StderrIsTerminal());
     const builder::ProgressCallback progress = [&line](const builder::GeneratorProgress& p) {
       line.Update(p);

@@ -12,6 +12,9 @@
 #include "cfb/cfb_reader.h"
 #include "cli/cli_error.h"
 #include "codec/payload_expander.h"
+#include "codec/compact_payload.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
 #include "storage/owned_string.h"
@@ -109,6 +112,33 @@ PackageFile OpenPackage(const fs::path& path) {
   if (ec) throw CliError("cannot read " + path.string() + ": " + ec.message());
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError("cannot read " + path.string());
+  // A compact package says so at its end; its header must match the trailer's checksum.
+  {
+    const uint64_t compact_tail = std::min<uint64_t>(package.file_size, format::kCompactTrailerSize);
+    const auto tail = ReadRange(in, package.file_size - compact_tail, compact_tail);
+    format::CompactLayout compact;
+    const format::CompactTrailerStatus status =
+        format::ReadCompactTrailer(tail, package.file_size, &compact);
+    if (status == format::CompactTrailerStatus::kDamaged) {
+      throw CliError(path.string() + " is a damaged compact package: its trailer does not fit");
+    }
+    if (status == format::CompactTrailerStatus::kOk) {
+      auto header = ReadRange(in, compact.header_offset, compact.header_length);
+      if (Crc32Update(0, header.data(), static_cast<int64_t>(header.size())) !=
+              compact.header_crc ||
+          !HeaderLoads(header)) {
+        throw CliError(path.string() + " is a damaged compact package: its header is damaged");
+      }
+      package.compact = true;
+      package.executable = compact.payload_offset != 0;
+      package.header_offset = compact.header_offset;
+      package.payload_offset = compact.payload_offset;
+      package.payload_length = compact.payload_length;
+      package.payload_crc = compact.payload_crc;
+      package.header = std::move(header);
+      return package;
+    }
+  }
   // Both readings of the trailer, from the last bytes of the file.
   const uint64_t tail_size = std::min<uint64_t>(package.file_size, format::kTrailerReadSize);
   const auto tail =
@@ -160,6 +190,29 @@ void LoadTables(const PackageFile& package, PackageTables& tables) {
 }
 
 void ExtractWorkDocfile(const PackageFile& package, const fs::path& out) {
+  if (package.compact) {
+    OwnedString expanded;
+    if (!ExpandCompactPayload(ProgramPath(package.path).c_str(), package.payload_offset,
+                              package.payload_length, package.payload_crc, &expanded)) {
+      throw CliError("the payload is damaged: a checksum or a compressed piece does not match");
+    }
+    std::string host;
+    if (!platform::ProgramToHostPath(expanded.c_str(), &host)) {
+      throw CliError("cannot find the expanded payload");
+    }
+    const fs::path docfile(std::u8string(host.begin(), host.end()));
+    std::error_code ec;
+    fs::rename(docfile, out, ec);
+    if (ec) {
+      fs::copy_file(docfile, out, fs::copy_options::overwrite_existing, ec);
+      std::error_code ignored;
+      fs::remove(docfile, ignored);
+      if (ec) throw CliError("cannot write " + out.string() + ": " + ec.message());
+    }
+    int version = 0;
+    ListDocfile(out, &version);  // throws when it is not a compound file
+    return;
+  }
   // The payload is copied next to the output, then expanded there when it is compressed.
   const fs::path copy = fs::path(out).concat(".payload.tmp");
   struct Remove {
