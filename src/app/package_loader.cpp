@@ -33,6 +33,29 @@ void CopyText(char* slot, std::string_view text) {
 
 }  // namespace
 
+enum class BlockRead { kOk, kUnreadable, kInconsistent };
+
+// Reads the header block of length bytes at offset (checked against *crc when given), closes
+// the file, and parses the block into the tables; an inconsistent header leaves them empty.
+static BlockRead ReadHeaderBlock(PackageTables& p, platform::File& file, uint64_t offset,
+                                 uint32_t length, const uint32_t* crc) {
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[length ? length : 1]);
+  uint32_t done = 0;
+  if (!block || !file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin) ||
+      !file.Read(block.get(), length, &done) || done < length ||
+      (crc != nullptr && Crc32Update(0, block.get(), length) != *crc)) {
+    return BlockRead::kUnreadable;
+  }
+  file.Close();
+  p.header_block = std::move(block);
+  p.header_length = length;
+  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
+    ReleaseGenerationTables(p);
+    return BlockRead::kInconsistent;
+  }
+  return BlockRead::kOk;
+}
+
 // The header of a compact package, checked against the trailer's checksum before it is parsed.
 // Damage is always reported: the package cannot be applied.
 static bool ReadCompactHeader(RunContext& context, platform::File& file,
@@ -44,20 +67,9 @@ static bool ReadCompactHeader(RunContext& context, platform::File& file,
     ShowLoaderMessage(context.host, damaged);
     return false;
   }
-  const uint32_t header_length = where.header_length;
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[header_length ? header_length : 1]);
-  uint32_t done = 0;
-  if (!block || !file.Seek(static_cast<int64_t>(where.header_offset), platform::Origin::kBegin) ||
-      !file.Read(block.get(), header_length, &done) || done != header_length ||
-      Crc32Update(0, block.get(), header_length) != where.header_crc) {
-    ShowLoaderMessage(context.host, damaged);
-    return false;
-  }
-  file.Close();
-  p.header_block = std::move(block);
-  p.header_length = header_length;
-  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
-    ReleaseGenerationTables(p);
+  const BlockRead read =
+      ReadHeaderBlock(p, file, where.header_offset, where.header_length, &where.header_crc);
+  if (read != BlockRead::kOk) {
     ShowLoaderMessage(context.host, damaged);
     return false;
   }
@@ -176,23 +188,11 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
   // cannot be read whole: that is a short read, which fails without a message. The payload
   // length is not the loader's concern.
   if (status == format::TrailerStatus::kHeaderOutside) return false;
-  const uint32_t header_length = where.header_length;
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[header_length ? header_length : 1]);
-  if (!block) return false;
-  if (!file.Seek(-static_cast<int64_t>(header_length + trailer_size), platform::Origin::kEnd) ||
-      !file.Read(block.get(), header_length, &done) || done < header_length) {
-    return false;
+  const BlockRead read = ReadHeaderBlock(p, file, where.header_offset, where.header_length, nullptr);
+  if (read == BlockRead::kInconsistent && named) {
+    ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
   }
-  file.Close();
-
-  p.header_block = std::move(block);
-  p.header_length = header_length;
-  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
-    ReleaseGenerationTables(p);
-    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
-    return false;
-  }
-  return true;
+  return read == BlockRead::kOk;
 }
 
 }  // namespace gp
