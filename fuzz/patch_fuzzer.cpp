@@ -16,43 +16,9 @@
 #include "ui/scripted_host.h"
 #include "update/file_operations.h"
 #include "update/run_context.h"
+#include "patch_scratch.h"
 
 namespace {
-
-namespace fs = std::filesystem;
-
-constexpr size_t kOldSize = 256;
-
-struct Scratch {
-  fs::path folder;
-  std::string old_path, diff_path, target_path;
-  fs::path target_host;
-  uint32_t old_crc = 0;
-  bool ready = false;
-  gp::ui::ScriptedHost host;
-  gp::RunContext context{host};
-
-  Scratch() {
-    std::random_device seed;
-    folder = fs::temp_directory_path() / ("gp-patch-fuzz-" + std::to_string(seed()));
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec) return;
-    std::vector<uint8_t> old(kOldSize);
-    for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<uint8_t>(i * 7 + 3);
-    std::ofstream(folder / "old.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(old.data()), static_cast<std::streamsize>(old.size()));
-    old_crc = gp::Crc32Update(0, old.data(), static_cast<int64_t>(old.size()));
-    target_host = folder / "target.bin";
-    ready = gp::platform::HostToProgramPath((folder / "old.bin").string(), &old_path) &&
-            gp::platform::HostToProgramPath((folder / "diff.bin").string(), &diff_path) &&
-            gp::platform::HostToProgramPath(target_host.string(), &target_path);
-  }
-  ~Scratch() {
-    std::error_code ec;
-    fs::remove_all(folder, ec);
-  }
-};
 
 // The length of the file the diff's commands build, read with the format's decoder; false when
 // the diff ends inside a command.
@@ -77,7 +43,7 @@ bool CommandedLength(const uint8_t* data, size_t size, uint64_t* length) {
 }
 
 Scratch& TheScratch() {
-  static Scratch scratch;
+  static Scratch scratch("gp-patch-fuzz-");
   return scratch;
 }
 

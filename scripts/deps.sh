@@ -4,15 +4,15 @@
 # With --linux, only what the Linux build of genpatch and its package program needs.
 set -euo pipefail
 
-linux_packages=(build-essential cmake ninja-build pkg-config libtomlplusplus-dev libcli11-dev locales)
+linux_packages=(build-essential cmake ninja-build pkg-config libtomlplusplus-dev libcli11-dev zlib1g-dev locales)
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   g++-mingw-w64-x86-64-posix wine wine64
   python3 python3-olefile libgsf-bin
-  libtomlplusplus-dev libcli11-dev zlib1g-dev libdeflate-dev osslsigncode openssl
-  ncompress xdelta3 bsdiff bc
+  libtomlplusplus-dev libcli11-dev zlib1g-dev libz-mingw-w64-dev libdeflate-dev osslsigncode openssl
+  ncompress xdelta3 bsdiff zstd bc
   locales util-linux passwd
 )
 

@@ -9,7 +9,9 @@
 #include "format/header_layout.h"
 #include "format/options_stream.h"
 #include "format/trailer.h"
+#include "codec/compact_payload.h"
 #include "codec/payload_expander.h"
+#include "format/compact.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/work_docfile.h"
@@ -45,14 +47,47 @@ void FillRoot(char* root, Query query) {
 // Copies the payload out of the program's own file into a new "DIF" temporary file, which
 // becomes the work docfile's path. Returns false after a failure; *message is the text to show,
 // or null for none.
+// The package executable: program_path, or the running program's own file when null (its path
+// goes to own). Null when the own path cannot be had.
+const char* PackagePath(const char* program_path, char (&own)[layout::kPathBufferSize]) {
+  if (program_path != nullptr) return program_path;
+  const uint32_t own_length = platform::ModuleFilePath(own, sizeof(own));
+  if (own_length == 0 || own_length >= sizeof(own)) return nullptr;
+  return own;
+}
+
+// The payload of a compact package, checked and expanded straight from the package file into
+// a new temporary file, which becomes the work docfile's path.
+bool ExpandCompactPackage(WorkDocfileState& work, const char* package_path) {
+  platform::File package;
+  uint64_t file_size = 0;
+  uint8_t tail[format::kCompactTrailerSize];
+  uint32_t done = 0;
+  format::CompactLayout where;
+  if (package_path == nullptr ||
+      !package.Open(package_path, platform::kAccessRead, platform::kShareRead,
+                    platform::Disposition::kOpenExisting) ||
+      !package.Size(&file_size) || file_size < sizeof tail ||
+      !package.Seek(-static_cast<int64_t>(sizeof tail), platform::Origin::kEnd) ||
+      !package.Read(tail, sizeof tail, &done) || done != sizeof tail ||
+      format::ReadCompactTrailer(tail, file_size, &where) != format::CompactTrailerStatus::kOk) {
+    return false;
+  }
+  package.Close();
+  OwnedString result;
+  if (!ExpandCompactPayload(package_path, where.payload_offset, where.payload_length,
+                            where.payload_crc, &result)) {
+    return false;
+  }
+  work.path.Assign(result);
+  return true;
+}
+
 bool CopyOwnPayload(WorkDocfileState& work, const char* program_path, const char** message) {
   *message = texts::kTextCannotExtract;
   char own[layout::kPathBufferSize] = {};
-  if (program_path == nullptr) {
-    const uint32_t own_length = platform::ModuleFilePath(own, sizeof(own));
-    if (own_length == 0 || own_length >= sizeof(own)) return false;
-    program_path = own;
-  }
+  program_path = PackagePath(program_path, own);
+  if (program_path == nullptr) return false;
   platform::File package;
   if (!package.Open(program_path, platform::kAccessRead, platform::kShareRead,
                     platform::Disposition::kOpenExisting, platform::Hint::kRandomAccess)) {
@@ -140,7 +175,13 @@ bool ExtractPayloadFrom(RunContext& context, const char* argument, const char* p
 
   WorkDocfileState& work = context.work_docfile;
   const bool own_file = argument == nullptr || argument[0] == '\0';
-  if (own_file) {
+  if (context.package.compact) {
+    // Damage anywhere in a compact payload is found here, before anything else happens.
+    char own[layout::kPathBufferSize] = {};
+    if (!ExpandCompactPackage(work, own_file ? PackagePath(program_path, own) : argument)) {
+      return fail(texts::kTextNotProductFile);
+    }
+  } else if (own_file) {
     const char* message = nullptr;
     if (!CopyOwnPayload(work, program_path, &message)) return fail(message);
   }

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "base/texts.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
 #include "format/header_layout.h"
 #include "format/package_header.h"
 #include "format/trailer.h"
@@ -30,6 +32,50 @@ void CopyText(char* slot, std::string_view text) {
 }
 
 }  // namespace
+
+enum class BlockRead { kOk, kUnreadable, kInconsistent };
+
+// Reads the header block of length bytes at offset (checked against *crc when given), closes
+// the file, and parses the block into the tables; an inconsistent header leaves them empty.
+static BlockRead ReadHeaderBlock(PackageTables& p, platform::File& file, uint64_t offset,
+                                 uint32_t length, const uint32_t* crc) {
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[length ? length : 1]);
+  uint32_t done = 0;
+  if (!block || !file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin) ||
+      !file.Read(block.get(), length, &done) || done < length ||
+      (crc != nullptr && Crc32Update(0, block.get(), length) != *crc)) {
+    return BlockRead::kUnreadable;
+  }
+  file.Close();
+  p.header_block = std::move(block);
+  p.header_length = length;
+  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
+    ReleaseGenerationTables(p);
+    return BlockRead::kInconsistent;
+  }
+  return BlockRead::kOk;
+}
+
+// The header of a compact package, checked against the trailer's checksum before it is parsed.
+// Damage is always reported: the package cannot be applied.
+static bool ReadCompactHeader(RunContext& context, platform::File& file,
+                              format::CompactTrailerStatus status,
+                              const format::CompactLayout& where, bool named) {
+  PackageTables& p = context.package;
+  const char* damaged = named ? texts::kTextInvalidDataFile : texts::kTextNotProductFile;
+  if (status != format::CompactTrailerStatus::kOk) {
+    ShowLoaderMessage(context.host, damaged);
+    return false;
+  }
+  const BlockRead read =
+      ReadHeaderBlock(p, file, where.header_offset, where.header_length, &where.header_crc);
+  if (read != BlockRead::kOk) {
+    ShowLoaderMessage(context.host, damaged);
+    return false;
+  }
+  p.compact = true;
+  return true;
+}
 
 HeaderStatus ParseHeaderBlock(PackageTables& p) {
   if (!p.texts) return HeaderStatus::kInconsistent;
@@ -110,12 +156,7 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
     return false;
   }
 
-  // The trailer of the form the program was started with: the own file is an executable,
-  // a named file a data file.
-  const format::PackageForm form =
-      named ? format::PackageForm::kDataFile : format::PackageForm::kExecutable;
-  const size_t trailer_size = format::TrailerSize(form);
-  uint8_t trailer[format::kTrailerReadSize] = {};
+  p.compact = false;
   uint64_t file_size = 0;
   uint32_t done = 0;
   const bool sized = file.Size(&file_size);
@@ -138,6 +179,29 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
     return false;
   }
   const uint64_t end = package_end.end;
+
+  // A compact package (format/compact.h) says so at its end, whichever form it has.
+  {
+    uint8_t tail[format::kCompactTrailerSize] = {};
+    format::CompactLayout compact;
+    const bool tail_read =
+        sized && end >= sizeof tail &&
+        file.Seek(static_cast<int64_t>(end - sizeof tail), platform::Origin::kBegin) &&
+        file.Read(tail, sizeof tail, &done) && done == sizeof tail;
+    const format::CompactTrailerStatus compact_status =
+        tail_read ? format::ReadCompactTrailer(tail, end, &compact)
+                  : format::CompactTrailerStatus::kNotCompact;
+    if (compact_status != format::CompactTrailerStatus::kNotCompact) {
+      return ReadCompactHeader(context, file, compact_status, compact, named);
+    }
+  }
+
+  // The trailer of the form the program was started with: the own file is an executable,
+  // a named file a data file.
+  const format::PackageForm form =
+      named ? format::PackageForm::kDataFile : format::PackageForm::kExecutable;
+  const size_t trailer_size = format::TrailerSize(form);
+  uint8_t trailer[format::kTrailerReadSize] = {};
   const bool trailer_read =
       sized && end >= trailer_size &&
       file.Seek(static_cast<int64_t>(end - trailer_size), platform::Origin::kBegin) &&
@@ -155,23 +219,11 @@ bool ReadPackageHeader(RunContext& context, const char* file_path, bool named) {
   // cannot be read whole: that is a short read, which fails without a message. The payload
   // length is not the loader's concern.
   if (status == format::TrailerStatus::kHeaderOutside) return false;
-  const uint32_t header_length = where.header_length;
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[header_length ? header_length : 1]);
-  if (!block) return false;
-  if (!file.Seek(static_cast<int64_t>(where.header_offset), platform::Origin::kBegin) ||
-      !file.Read(block.get(), header_length, &done) || done < header_length) {
-    return false;
+  const BlockRead read = ReadHeaderBlock(p, file, where.header_offset, where.header_length, nullptr);
+  if (read == BlockRead::kInconsistent && named) {
+    ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
   }
-  file.Close();
-
-  p.header_block = std::move(block);
-  p.header_length = header_length;
-  if (ParseHeaderBlock(p) != HeaderStatus::kOk) {
-    ReleaseGenerationTables(p);
-    if (named) ShowLoaderMessage(context.host, texts::kTextInvalidDataFile);
-    return false;
-  }
-  return true;
+  return read == BlockRead::kOk;
 }
 
 }  // namespace gp

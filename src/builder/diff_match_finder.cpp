@@ -29,7 +29,8 @@ MatchFinder::MatchFinder(std::span<const uint8_t> old_file, Limits limits)
   // 2^kMaxHeadBits. The bucket comes from the top bits of the mixed key, the sample test from
   // the bits below them.
   const size_t sampled = std::max<size_t>(keys >> sample_bits, 1);
-  const int bits = std::clamp(static_cast<int>(std::bit_width(sampled)), 10, kMaxHeadBits);
+  const int width = static_cast<int>(std::bit_width(sampled)) - (limits_.small_head ? 1 : 0);
+  const int bits = std::clamp(width, 10, kMaxHeadBits);
   hash_shift_ = 64 - bits;
   sample_shift_ = hash_shift_ - sample_bits;
   sample_mask_ = (uint64_t{1} << sample_bits) - 1;

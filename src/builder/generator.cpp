@@ -9,6 +9,8 @@
 #include "base/cp932.h"
 #include "base/endian.h"
 #include "builder/build_error.h"
+#include "builder/compact_diff_apply.h"
+#include "builder/compact_diff_encoder.h"
 #include "builder/diff_apply.h"
 #include "builder/diff_encoder.h"
 #include "builder/list_writer.h"
@@ -621,6 +623,7 @@ class Generator {
     std::string error = CheckHeader(header);
     if (!error.empty()) throw BuildError("the package header: " + error);
     desc.options = input_.options;
+    desc.format = input_.format;
     if (!(error = CheckOptionsTexts(desc.options)).empty()) throw BuildError(error);
 
     size_t diffs = 0;
@@ -650,7 +653,10 @@ class Generator {
           if (e.kind == EntryKind::kAdded) {
             stream = WholeFileStream(entry.new_data_path, file);
           } else if (e.kind == EntryKind::kCarried) {
-            stream = StreamFromBytes(entry.new_data_path, IdentityDiff(file.header, file.size));
+            const bool compact = input_.format == PackageFormat::kCompact;
+            stream = StreamFromBytes(entry.new_data_path,
+                                     compact ? CompactIdentityDiff(file.header, file.size)
+                                             : IdentityDiff(file.header, file.size));
           } else {
             Report(GeneratorProgress::Phase::kComparing, ++diffed, diffs, file.host);
             stream = DiffStream(entry.new_data_path, *e.old_side.file, file);
@@ -701,9 +707,18 @@ class Generator {
       throw BuildError(DisplayPath(new_file.host) + " or " + DisplayPath(old_file.host) +
                        " changed while the package was made");
     }
-    const std::vector<uint8_t> diff = EncodeDiff(old_bytes, new_bytes, new_file.header);
+    const bool compact = input_.format == PackageFormat::kCompact;
+    const std::vector<uint8_t> diff =
+        compact ? EncodeCompactDiff(old_bytes, new_bytes, new_file.header, nullptr,
+                                    [&](uint64_t done, uint64_t total) {
+                                      Report(GeneratorProgress::Phase::kEncoding, done, total,
+                                             new_file.host);
+                                    })
+                : EncodeDiff(old_bytes, new_bytes, new_file.header);
     std::vector<uint8_t> rebuilt;
-    if (ApplyDiff(old_bytes, diff, &rebuilt) != DiffStatus::kOk || rebuilt != new_bytes) {
+    const bool rebuilds = compact ? ApplyCompactDiff(old_bytes, diff, &rebuilt)
+                                  : ApplyDiff(old_bytes, diff, &rebuilt) == DiffStatus::kOk;
+    if (!rebuilds || rebuilt != new_bytes) {
       throw BuildError("internal error: the diff for " + DisplayPath(new_file.host) +
                        " does not rebuild the file");
     }

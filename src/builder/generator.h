@@ -74,6 +74,8 @@ struct GeneratorInput {
   bool restart = false;
   OptionsTexts options = DefaultOptionsTexts();
   std::vector<ReleaseInput> releases;  // oldest first
+  // The layout of the diffs, and of the package (GeneratedPackage::desc.format).
+  PackageFormat format = PackageFormat::kClassic;
 };
 
 // What one list does.
@@ -88,7 +90,8 @@ struct StepSummary {
 };
 
 struct GeneratorProgress {
-  enum class Phase { kReading, kComparing, kWriting };
+  // kEncoding: the bytes of one new file that its compact diff has covered so far.
+  enum class Phase { kReading, kComparing, kWriting, kEncoding };
   Phase phase = Phase::kReading;
   uint64_t done = 0;   // bytes (reading, writing) or files (comparing)
   uint64_t total = 0;  // 0 when not known yet

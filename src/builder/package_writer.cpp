@@ -7,6 +7,9 @@
 
 #include "builder/release_tree.h"
 #include "cfb/entry_names.h"
+#include "codec/compact_payload_writer.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
 
@@ -154,7 +157,16 @@ std::string WritePackage(const PackageDescription& desc, const fs::path& out, Pa
   s.docfile = fs::file_size(docfile.path, ec);
 
   fs::path payload_path = docfile.path;
-  if (desc.payload == PayloadForm::kCompressed) {
+  const bool compact = desc.format == PackageFormat::kCompact;
+  uint32_t payload_crc = 0;
+  if (compact) {
+    uint64_t payload_size = 0;
+    if (!WriteCompactPayloadFile(docfile.path, payload.path,
+                                 &payload_size, &payload_crc)) {
+      return "cannot compress the work docfile into " + payload.path.string();
+    }
+    payload_path = payload.path;
+  } else if (desc.payload == PayloadForm::kCompressed) {
     const std::string in = ProgramPathOf(docfile.path);
     const std::string to = ProgramPathOf(payload.path);
     if (in.empty() || to.empty() ||
@@ -164,7 +176,7 @@ std::string WritePackage(const PackageDescription& desc, const fs::path& out, Pa
     payload_path = payload.path;
   }
   s.payload = fs::file_size(payload_path, ec);
-  if (s.payload > 0xFFFFFFFFull) return "the payload is larger than 4 GiB";
+  if (!compact && s.payload > 0xFFFFFFFFull) return "the payload is larger than 4 GiB";
 
   const std::vector<uint8_t> header = WriteHeader(desc.header);
   s.header = header.size();
@@ -184,7 +196,10 @@ std::string WritePackage(const PackageDescription& desc, const fs::path& out, Pa
   file.write(reinterpret_cast<const char*>(header.data()),
              static_cast<std::streamsize>(header.size()));
   const std::vector<uint8_t> trailer =
-      desc.layout == PackageLayout::kExecutable
+      compact ? format::CompactTrailer(s.payload, static_cast<uint32_t>(header.size()), payload_crc,
+                                       Crc32Update(0, header.data(),
+                                                   static_cast<int64_t>(header.size())))
+      : desc.layout == PackageLayout::kExecutable
           ? format::ExecutableTrailer(static_cast<uint32_t>(s.payload),
                                       static_cast<uint32_t>(header.size()))
           : format::DataFileTrailer(static_cast<uint32_t>(header.size()));

@@ -30,6 +30,10 @@ enum class PayloadForm {
   kUncompressed,  // the work docfile itself
 };
 
+// Classic: LZW payload container, 21/17-byte trailer, classic diffs. Compact (ours): deflate
+// payload, checksummed 32-byte trailer, compact diffs (format/compact.h).
+enum class PackageFormat { kClassic, kCompact };
+
 enum class PackageLayout {
   kExecutable,  // program image, payload, header, 21-byte trailer
   kDataFile,    // payload, header, 17-byte trailer
@@ -43,6 +47,7 @@ struct PackageDescription {
   std::filesystem::path stub;  // the program image, for kExecutable
   PayloadForm payload = PayloadForm::kCompressed;
   PayloadWriterOptions payload_options;
+  PackageFormat format = PackageFormat::kClassic;  // kCompact ignores payload and its options
 };
 
 struct PackageSizes {

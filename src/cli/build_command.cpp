@@ -62,6 +62,7 @@ struct Options {
   bool data_file = false;
   bool uncompressed = false;
   bool force = false;
+  std::string format;  // classic or compact; empty: compact for an executable, else classic
   std::vector<std::string> releases;
 };
 
@@ -78,7 +79,11 @@ void DeclareOptions(CLI::App& app, Options& o) {
                  "the package program for windows or linux packages (default: the system genpatch "
                  "runs on), found beside genpatch or in ../share/genpatch/")
       ->type_name("windows|linux")->check(CLI::IsMember({"windows", "linux"}));
-  app.add_flag("--uncompressed", o.uncompressed, "carry the work docfile without compression");
+  app.add_option("--format", o.format,
+                 "classic or compact (smaller; read by genpatch's programs only); default: compact "
+                 "for a package executable, classic with --data-file")
+      ->type_name("classic|compact")->check(CLI::IsMember({"classic", "compact"}));
+  app.add_flag("--uncompressed", o.uncompressed, "carry the work docfile without compression (classic)");
   app.add_flag("-f,--force", o.force, "replace OUT when it exists");
   app.add_option("RELEASE_DIR", o.releases, "the release folders, oldest first")->type_name("");
 }
@@ -97,6 +102,9 @@ void CheckUsage(Options& o) {
   }
   if (!o.stub.empty() && !o.target.empty()) {
     throw CliError("--stub and --target exclude each other", kExitUsage);
+  }
+  if (o.uncompressed && o.format == "compact") {
+    throw CliError("--uncompressed is a classic payload; it cannot be --format compact", kExitUsage);
   }
 }
 
@@ -162,7 +170,8 @@ class ProgressLine {
     phase_ = p.phase;
     last_ = now;
     shown_ = true;
-    static const char* const kPhase[] = {"reading  ", "comparing", "writing  "};
+    static const char* const kPhase[] = {"reading  ", "comparing", "writing  ",
+                                         "encoding "};
     const int percent = p.total ? static_cast<int>(std::min<uint64_t>(100, p.done * 100 / p.total)) : 0;
     constexpr int kWidth = 30;
     const int filled = percent * kWidth / 100;
@@ -238,6 +247,8 @@ int BuildCommand(const Args& args) {
                                         : builder::ReadProjectFile(builder::PathFromUtf8(o.project));
     release_count = input.releases.size();
     builder::CheckReleases(input);
+    const bool compact = o.format.empty() ? !o.data_file && !o.uncompressed : o.format == "compact";
+    input.format = compact ? builder::PackageFormat::kCompact : builder::PackageFormat::kClassic;
     ProgressLine line(!parser.verbosity().quiet && platform::StderrIsTerminal());
     const builder::ProgressCallback progress = [&line](const builder::GeneratorProgress& p) {
       line.Update(p);

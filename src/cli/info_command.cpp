@@ -213,6 +213,8 @@ int InfoCommand(const Args& args) {
     w.String(path);
     w.Key("layout");
     w.String(package.executable ? "executable" : "data-file");
+    w.Key("format");
+    w.String(package.compact ? "compact" : "classic");
     w.Key("file_size");
     w.Number(package.file_size);
     w.Key("program_size");
@@ -342,6 +344,7 @@ int InfoCommand(const Args& args) {
     out += "layout:         " + layout + ", " + std::to_string(package.file_size) + " bytes";
     if (package.executable) out += " (program image " + std::to_string(package.payload_offset) + ")";
     out += "\n";
+    out += std::string("format:         ") + (package.compact ? "compact" : "classic") + "\n";
     out += "payload:        " + std::to_string(package.payload_length) + " bytes\n";
     out += "header:         " + std::to_string(package.header.size()) + " bytes\n";
     if (package.executable) {

@@ -14,6 +14,9 @@
 #include "cli/cli_error.h"
 #include "cli/safe_output.h"
 #include "codec/payload_expander.h"
+#include "codec/compact_payload.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
 #include "format/pe_certificate.h"
 #include "format/trailer.h"
 #include "platform/platform.h"
@@ -133,6 +136,33 @@ PackageFile OpenPackage(const fs::path& path) {
       break;
   }
   const uint64_t end = package_end.end;
+  // A compact package says so at its end; its header must match the trailer's checksum.
+  {
+    const uint64_t compact_tail = std::min<uint64_t>(end, format::kCompactTrailerSize);
+    const auto tail = ReadRange(in, end - compact_tail, compact_tail);
+    format::CompactLayout compact;
+    const format::CompactTrailerStatus status =
+        format::ReadCompactTrailer(tail, end, &compact);
+    if (status == format::CompactTrailerStatus::kDamaged) {
+      throw CliError(path.string() + " is a damaged compact package: its trailer does not fit");
+    }
+    if (status == format::CompactTrailerStatus::kOk) {
+      auto header = ReadRange(in, compact.header_offset, compact.header_length);
+      if (Crc32Update(0, header.data(), static_cast<int64_t>(header.size())) !=
+              compact.header_crc ||
+          !HeaderLoads(header)) {
+        throw CliError(path.string() + " is a damaged compact package: its header is damaged");
+      }
+      package.compact = true;
+      package.executable = compact.payload_offset != 0;
+      package.header_offset = compact.header_offset;
+      package.payload_offset = compact.payload_offset;
+      package.payload_length = compact.payload_length;
+      package.payload_crc = compact.payload_crc;
+      package.header = std::move(header);
+      return package;
+    }
+  }
   // Both readings of the trailer, from the last bytes of the package.
   const uint64_t tail_size = std::min<uint64_t>(end, format::kTrailerReadSize);
   const auto tail = tail_size < format::kDataFileTrailerSize
@@ -183,6 +213,29 @@ void LoadTables(const PackageFile& package, PackageTables& tables) {
 }
 
 void ExtractWorkDocfile(const PackageFile& package, const fs::path& out) {
+  if (package.compact) {
+    OwnedString expanded;
+    if (!ExpandCompactPayload(ProgramPath(package.path).c_str(), package.payload_offset,
+                              package.payload_length, package.payload_crc, &expanded)) {
+      throw CliError("the payload is damaged: a checksum or a compressed piece does not match");
+    }
+    std::string host;
+    if (!platform::ProgramToHostPath(expanded.c_str(), &host)) {
+      throw CliError("cannot find the expanded payload");
+    }
+    const fs::path docfile(std::u8string(host.begin(), host.end()));
+    std::error_code ec;
+    fs::rename(docfile, out, ec);
+    if (ec) {
+      fs::copy_file(docfile, out, fs::copy_options::overwrite_existing, ec);
+      std::error_code ignored;
+      fs::remove(docfile, ignored);
+      if (ec) throw CliError("cannot write " + out.string() + ": " + ec.message());
+    }
+    int version = 0;
+    ListDocfile(out, &version);  // throws when it is not a compound file
+    return;
+  }
   // The payload is copied next to the output, then expanded there when it is compressed.
   const fs::path copy = fs::path(out).concat(".payload.tmp");
   struct Remove {

@@ -14,6 +14,8 @@ namespace gp::cli {
 struct PackageFile {
   std::filesystem::path path;
   bool executable = false;  // program image + payload + header + 21-byte trailer
+  bool compact = false;     // the compact format (format/compact.h), either form
+  uint32_t payload_crc = 0;  // compact: the trailer's payload checksum
   uint64_t file_size = 0;
   uint64_t payload_offset = 0;
   uint64_t payload_length = 0;

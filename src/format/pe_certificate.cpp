@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "format/compact.h"
 
 namespace gp::format {
 
@@ -81,9 +82,12 @@ bool PackageEndBeforeTable(std::span<const uint8_t> before, uint64_t table_offse
   while (padding < before.size() && before[before.size() - 1 - padding] == 0) ++padding;
   if (padding > kMaxCertificatePadding) return false;
   const size_t magic_end = before.size() - padding;
-  if (magic_end < kTrailerMagicSize ||
-      std::memcmp(before.data() + magic_end - kTrailerMagicSize, kTrailerMagic,
-                  kTrailerMagicSize) != 0) {
+  auto ends_with = [&](const char* magic, size_t size) {
+    return magic_end >= size && std::memcmp(before.data() + magic_end - size, magic, size) == 0;
+  };
+  // Either format's trailer ends in its magic.
+  if (!ends_with(kTrailerMagic, kTrailerMagicSize) &&
+      !ends_with(kCompactMagic, kCompactMagicSize)) {
     return false;
   }
   *end = table_offset - padding;

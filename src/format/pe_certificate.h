@@ -7,9 +7,9 @@
 //
 // Rule: when the file is a PE image (PE32 or PE32+) whose security directory is not empty, the
 // table must end exactly at the end of the file, be at least a certificate entry's header
-// (8 bytes) long, and be preceded by the package trailer's magic followed by at most 7 zero
-// bytes; the package ends where that magic ends. Anything else is a damaged package. A file
-// that is no PE image, or whose security directory is empty, ends where the file ends.
+// (8 bytes) long, and be preceded by a package trailer's magic (classic or compact) followed by
+// at most 7 zero bytes; the package ends where that magic ends. Anything else is a damaged
+// package. A file that is no PE image, or whose security directory is empty, ends where the file ends.
 //
 // Every read is a bounds-checked little-endian load from memory; the callers hand in the bytes.
 #pragma once
@@ -27,7 +27,8 @@ namespace gp::format {
 inline constexpr size_t kPeHeadReadSize = 4096;
 // Zero bytes a signing tool puts between the unsigned file's end and the table.
 inline constexpr size_t kMaxCertificatePadding = 7;
-// What ends before the table: the trailer's magic and the padding.
+// What ends before the table: the trailer's magic (the classic one is the longer) and the
+// padding.
 inline constexpr size_t kBeforeTableReadSize = kTrailerMagicSize + kMaxCertificatePadding;
 // A WIN_CERTIFICATE entry's header: u32 length, u16 revision, u16 type.
 inline constexpr uint32_t kMinCertificateTableSize = 8;

@@ -21,7 +21,9 @@
 #include "storage/work_docfile.h"
 #include "ui/host.h"
 #include "update/entry_path.h"
+#include "update/compact_patch.h"
 #include "update/package_tables.h"
+#include "update/patch_streams.h"
 #include "update/run_context.h"
 
 namespace gp {
@@ -86,89 +88,13 @@ bool StampTime(platform::File& file, const platform::LocalTime& time) {
   return file.SetLastWriteTime(time);
 }
 
-// Reads a file front to back through a read-ahead buffer.
-class ReadAhead {
- public:
-  ReadAhead(platform::File& file, uint8_t* buffer, size_t capacity)
-      : file_(file), buffer_(buffer), capacity_(capacity) {}
-
-  // Exactly size bytes into out; false on a failed or short read.
-  bool Read(void* out, size_t size) {
-    auto* dest = static_cast<uint8_t*>(out);
-    while (size > 0) {
-      if (begin_ == end_) {
-        if (size >= capacity_) return ReadExact(file_, dest, static_cast<uint32_t>(size));
-        uint32_t done = 0;
-        if (!file_.Read(buffer_, static_cast<uint32_t>(capacity_), &done) || done == 0) {
-          return false;
-        }
-        begin_ = 0;
-        end_ = done;
-      }
-      const size_t take = std::min(size, end_ - begin_);
-      std::memcpy(dest, buffer_ + begin_, take);
-      begin_ += take;
-      dest += take;
-      size -= take;
-    }
-    return true;
-  }
-
- private:
-  platform::File& file_;
-  uint8_t* buffer_;
-  size_t capacity_;
-  size_t begin_ = 0;
-  size_t end_ = 0;
-};
-
-// Writes a file front to back through a write-behind buffer. A write that the file does not
-// take whole fails, when it is passed on.
-class WriteBehind {
- public:
-  WriteBehind(platform::File& file, uint8_t* buffer, size_t capacity)
-      : file_(file), buffer_(buffer), capacity_(capacity) {}
-
-  bool Write(const void* data, size_t size) {
-    crc_ = Crc32Update(crc_, data, static_cast<int64_t>(size));
-    written_ += size;
-    if (size > capacity_ - used_ && !Flush()) return false;
-    if (size >= capacity_) return WriteAll(file_, data, static_cast<uint32_t>(size));
-    if (size != 0) std::memcpy(buffer_ + used_, data, size);
-    used_ += size;
-    return true;
-  }
-  bool Flush() {
-    const bool ok = WriteAll(file_, buffer_, static_cast<uint32_t>(used_));
-    used_ = 0;
-    return ok;
-  }
-  // The checksum of every byte handed to Write so far.
-  uint32_t crc() const { return written_ == 0 ? kEmptyFileCrc : crc_; }
-
- private:
-  platform::File& file_;
-  uint8_t* buffer_;
-  size_t capacity_;
-  size_t used_ = 0;
-  uint32_t crc_ = 0;
-  uint64_t written_ = 0;
-};
-
 // The commands of a diff after its header. consumed counts the diff's bytes taken so far;
 // the diff ends exactly where its last command ends.
 class PatchCommands {
  public:
-  PatchCommands(ReadAhead& diff, uint64_t diff_size, platform::File& old_file, uint64_t old_size,
-                WriteBehind& target, uint8_t* transfer)
-      : diff_(diff),
-        diff_size_(diff_size),
-        old_(old_file),
-        old_size_(old_size),
-        target_(target),
-        transfer_(transfer),
-        slots_(static_cast<size_t>(
-            std::min<uint64_t>((old_size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks))) {}
+  PatchCommands(ReadAhead& diff, uint64_t diff_size, OldFileBlocks& old, WriteBehind& target,
+                uint8_t* transfer)
+      : diff_(diff), diff_size_(diff_size), old_(old), target_(target), transfer_(transfer) {}
 
   bool Run() {
     uint64_t consumed = format::kEntryHeaderSize;
@@ -189,7 +115,7 @@ class PatchCommands {
         uint32_t offset = 0;
         uint32_t length = 0;
         format::DecodeCopyOperands(command, transfer_, &offset, &length);
-        if (!CopyOld(offset, length)) return false;
+        if (!old_.CopyTo(offset, length, target_, transfer_, kTransferBufferSize)) return false;
       }
     }
     return true;
@@ -203,74 +129,11 @@ class PatchCommands {
     return true;
   }
 
-  // Appends old[offset, offset + length). The old file is read in aligned blocks that stay in
-  // memory: a diff's many small copies jump between the regions of the old file, so each block
-  // is read once however often it is copied from (for old files up to the cache's size; beyond
-  // it, blocks that share a slot replace each other).
-  bool CopyOld(uint32_t offset, uint32_t length) {
-    if (offset > old_size_ || length > old_size_ - offset) return false;
-    uint64_t at = offset;
-    uint64_t remaining = length;
-    while (remaining > 0) {
-      const uint64_t block_start = at - at % kBlockSize;
-      const uint8_t* block = Block(block_start);
-      if (block == nullptr) return CopyOldDirect(at, remaining);
-      const uint64_t in_block = std::min<uint64_t>(remaining, block_start + kBlockSize - at);
-      if (!target_.Write(block + (at - block_start), static_cast<uint32_t>(in_block))) {
-        return false;
-      }
-      at += in_block;
-      remaining -= in_block;
-    }
-    return true;
-  }
-
-  // Without memory for the blocks: seek and read through the transfer buffer.
-  bool CopyOldDirect(uint64_t at, uint64_t remaining) {
-    if (!old_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin)) return false;
-    while (remaining > 0) {
-      const uint32_t piece =
-          static_cast<uint32_t>(std::min<uint64_t>(remaining, kTransferBufferSize));
-      if (!ReadExact(old_, transfer_, piece) || !target_.Write(transfer_, piece)) return false;
-      remaining -= piece;
-    }
-    return true;
-  }
-
-  // The cached block that starts at start (a multiple of kBlockSize), read when missing; null
-  // when there is no memory for it or it cannot be read.
-  const uint8_t* Block(uint64_t start) {
-    if (slots_.empty()) return nullptr;
-    CachedBlock& slot = slots_[static_cast<size_t>((start / kBlockSize) % slots_.size())];
-    if (slot.data && slot.start == start) return slot.data.get();
-    if (!slot.data) {
-      slot.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
-      if (!slot.data) return nullptr;
-    }
-    const uint64_t length = std::min<uint64_t>(kBlockSize, old_size_ - start);
-    slot.start = ~0ull;
-    if (!old_.Seek(static_cast<int64_t>(start), platform::Origin::kBegin) ||
-        !ReadExact(old_, slot.data.get(), static_cast<uint32_t>(length))) {
-      return nullptr;
-    }
-    slot.start = start;
-    return slot.data.get();
-  }
-
-  static constexpr uint64_t kBlockSize = 64u * 1024;
-  static constexpr uint64_t kMaxCachedBlocks = 1024;  // 64 MiB at most, allocated as used
-  struct CachedBlock {
-    std::unique_ptr<uint8_t[]> data;
-    uint64_t start = ~0ull;
-  };
-
   ReadAhead& diff_;
   uint64_t diff_size_;
-  platform::File& old_;
-  uint64_t old_size_;
+  OldFileBlocks& old_;
   WriteBehind& target_;
   uint8_t* transfer_;
-  std::vector<CachedBlock> slots_;
 };
 
 // The components of a folder path, cut at every backslash that is not the second byte of a
@@ -488,6 +351,13 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     ShowFailure(context);
     return false;
   }
+  // A compact diff is checked whole before the target is made.
+  const bool compact = context.package.compact;
+  format::CompactDiffHeader compact_header;
+  if (compact && !CheckCompactDiff(diff_path, &compact_header)) {
+    ShowFailure(context);
+    return false;
+  }
   platform::File target;
   if (!CreateTarget(target_path, &target)) {
     ShowFailure(context);
@@ -514,8 +384,14 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     return false;
   }
   const StreamHeader header = DecodeHeader(header_bytes);
-  PatchCommands commands(diff_reader, diff_size, old_file, old_size, target_writer, transfer.get());
-  bool good = commands.Run();
+  OldFileBlocks old_blocks(old_file, old_size);
+  bool good = false;
+  if (compact) {
+    good = RunCompactDiff(diff_path, compact_header, old_blocks, target_writer);
+  } else {
+    PatchCommands commands(diff_reader, diff_size, old_blocks, target_writer, transfer.get());
+    good = commands.Run();
+  }
   if (!target_writer.Flush()) good = false;
   old_file.Close();
   diff.Close();

@@ -21,6 +21,7 @@ void PackageTables::Reset() {
   ReleaseGenerationTables(*this);
   header_block.reset();
   header_length = 0;
+  compact = false;
   std::memset(option_words, 0, sizeof(option_words));
   generation_count = 0;
   group_count = 0;

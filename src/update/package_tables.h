@@ -47,6 +47,9 @@ struct PackageTables {
   std::unique_ptr<uint8_t[]> header_block;
   uint32_t header_length = 0;
 
+  // The package is in the compact format (format/compact.h): its diffs are compact diffs.
+  bool compact = false;
+
   // The seven words at header offsets 0x04 .. 0x1C, as read.
   uint32_t option_words[layout::kOptionWordCount] = {};
   int16_t generation_count = 0;

@@ -41,15 +41,20 @@ TEST(BuildCommandTest, ProgramImageFirstForAPackageExecutable) {
   stub[1] = 'Z';
   std::copy_n(texts::kTextCheckingVersion, sizeof texts::kTextCheckingVersion - 1, stub.begin() + 100);
   test::WriteBytes(dir / "stub.bin", stub);
-  ASSERT_EQ(cli::BuildCommand({"-o", test::PathToUtf8(dir / "p.exe"), "--stub",
-                               test::PathToUtf8(dir / "stub.bin"), test::PathToUtf8(dir / "v1"),
-                               test::PathToUtf8(dir / "v2")}),
-            cli::kExitOk);
-  const std::vector<uint8_t> package = test::ReadBytes(dir / "p.exe");
-  ASSERT_GT(package.size(), stub.size() + 21);
-  EXPECT_TRUE(std::equal(stub.begin(), stub.end(), package.begin()));
-  const std::string magic = "SDIFF(Ver1.0)";
-  EXPECT_EQ(std::string(package.end() - 13, package.end()), magic);
+  // An executable is compact unless the classic format is asked for.
+  for (const std::string format : {"", "classic"}) {
+    std::vector<std::string> args = {"-o", test::PathToUtf8(dir / "p.exe"), "--stub",
+                                     test::PathToUtf8(dir / "stub.bin"),
+                                     test::PathToUtf8(dir / "v1"), test::PathToUtf8(dir / "v2")};
+    if (!format.empty()) args.insert(args.begin(), {"--format", format});
+    ASSERT_EQ(cli::BuildCommand(args), cli::kExitOk);
+    const std::vector<uint8_t> package = test::ReadBytes(dir / "p.exe");
+    ASSERT_GT(package.size(), stub.size() + 32);
+    EXPECT_TRUE(std::equal(stub.begin(), stub.end(), package.begin()));
+    const std::string magic = format.empty() ? "GPATCH-CMP/1" : "SDIFF(Ver1.0)";
+    EXPECT_EQ(std::string(package.end() - static_cast<std::ptrdiff_t>(magic.size()), package.end()),
+              magic);
+  }
 }
 
 TEST(BuildCommandTest, ErrorsAndUsage) {

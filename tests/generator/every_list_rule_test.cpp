@@ -230,6 +230,10 @@ TEST_F(EveryListRuleTest, EntryHeaderCarriesLocalTimeAndReadOnly) {
   }
 }
 
+// The classic package of TwoBuildsGiveTheSameBytes: its bytes change only on purpose.
+constexpr size_t kClassicPinSize = 1027;
+constexpr uint32_t kClassicPinCrc = 0x88A1D10Fu;
+
 TEST_F(EveryListRuleTest, TwoBuildsGiveTheSameBytes) {
   const std::string big = Pattern(100000, 3);
   std::string changed = big;
@@ -237,19 +241,30 @@ TEST_F(EveryListRuleTest, TwoBuildsGiveTheSameBytes) {
   test::WriteRelease(dir_ / "a", {{"x/big.bin", big}, {"y.txt", "y"}, {"z/表/ソ.txt", "z"}});
   test::WriteRelease(dir_ / "b", {{"x/big.bin", changed}, {"y.txt", "yy"}, {"w.txt", "w"}});
   test::WriteRelease(dir_ / "c", {{"x/big.bin", changed + "!"}, {"w.txt", "w"}});
-  std::vector<std::vector<uint8_t>> outputs;
-  for (int i = 0; i < 2; ++i) {
-    const builder::GeneratorInput input =
-        builder::InputFromFolders({dir_ / "a", dir_ / "b", dir_ / "c"});
-    builder::GeneratedPackage p = builder::GeneratePackage(input, dir_ / ("s" + std::to_string(i)));
-    p.desc.layout = builder::PackageLayout::kDataFile;
-    const fs::path out = dir_ / ("p" + std::to_string(i) + ".dat");
-    ASSERT_EQ(builder::WritePackage(p.desc, out), "");
-    outputs.push_back(test::ReadBytes(out));
+  for (const builder::PackageFormat format :
+       {builder::PackageFormat::kClassic, builder::PackageFormat::kCompact}) {
+    std::vector<std::vector<uint8_t>> outputs;
+    for (int i = 0; i < 2; ++i) {
+      builder::GeneratorInput input =
+          builder::InputFromFolders({dir_ / "a", dir_ / "b", dir_ / "c"});
+      input.format = format;
+      builder::GeneratedPackage p =
+          builder::GeneratePackage(input, dir_ / ("s" + std::to_string(i)));
+      p.desc.layout = builder::PackageLayout::kDataFile;
+      const fs::path out = dir_ / ("p" + std::to_string(i) + ".dat");
+      ASSERT_EQ(builder::WritePackage(p.desc, out), "");
+      outputs.push_back(test::ReadBytes(out));
+    }
+    EXPECT_GT(outputs[0].size(), 100u);
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_FALSE(fs::exists(dir_ / "s0")) << "the scratch file of diffs is removed";
+    if (format == builder::PackageFormat::kClassic) {
+      // The classic format's bytes are pinned: they change only on purpose.
+      EXPECT_EQ(outputs[0].size(), kClassicPinSize);
+      EXPECT_EQ(Crc32Update(0, outputs[0].data(), static_cast<int64_t>(outputs[0].size())),
+                kClassicPinCrc);
+    }
   }
-  EXPECT_GT(outputs[0].size(), 100u);
-  EXPECT_EQ(outputs[0], outputs[1]);
-  EXPECT_FALSE(fs::exists(dir_ / "s0")) << "the scratch file of diffs is removed";
 }
 
 }  // namespace

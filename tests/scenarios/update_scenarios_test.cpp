@@ -35,7 +35,8 @@ std::vector<Files> Releases() {
   return {r0, r1, r2};
 }
 
-class UpdateScenarios : public ::testing::Test {
+// Every scenario runs with a package of each format.
+class UpdateScenarios : public ::testing::TestWithParam<builder::PackageFormat> {
  protected:
   void SetUp() override {
     releases_ = Releases();
@@ -51,6 +52,7 @@ class UpdateScenarios : public ::testing::Test {
     input_.options.completion = "DONE";
     input_.options.missing_file = "MISSING";
     input_.options.up_to_date = "LATEST";
+    input_.format = GetParam();
   }
 
   fs::path Package() { return test::WriteDataFile(input_, dir_, "package" + std::to_string(++packages_)); }
@@ -84,7 +86,7 @@ class UpdateScenarios : public ::testing::Test {
   int installs_ = 0;
 };
 
-TEST_F(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
+TEST_P(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
   const fs::path package = Package();
   for (size_t g = 0; g + 1 < releases_.size(); ++g) {
     SCOPED_TRACE(kNames[g]);
@@ -98,7 +100,7 @@ TEST_F(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
   }
 }
 
-TEST_F(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
+TEST_P(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
   const fs::path installed = Install(releases_[0]);
   test::ProgramAnswers answers;
   answers.execute = false;
@@ -108,7 +110,7 @@ TEST_F(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
   test::ExpectSameFiles(test::ReadRelease(installed), releases_[0]);
 }
 
-TEST_F(UpdateScenarios, NoInstalledVersionChangesNothing) {
+TEST_P(UpdateScenarios, NoInstalledVersionChangesNothing) {
   Files stranger = releases_[1];
   stranger["MAIN.EXE"] = "someone else's program";
   const fs::path installed = Install(stranger);
@@ -118,7 +120,7 @@ TEST_F(UpdateScenarios, NoInstalledVersionChangesNothing) {
   test::ExpectSameFiles(test::ReadRelease(installed), stranger);
 }
 
-TEST_F(UpdateScenarios, VersionCheckOffCarriesAMismatchingFileUnchanged) {
+TEST_P(UpdateScenarios, VersionCheckOffCarriesAMismatchingFileUnchanged) {
   input_.version_check = false;
   Files local = releases_[0];
   local["lib/LIB.DLL"] = "built here";
@@ -130,7 +132,7 @@ TEST_F(UpdateScenarios, VersionCheckOffCarriesAMismatchingFileUnchanged) {
   test::ExpectSameFiles(test::ReadRelease(installed), expected);
 }
 
-TEST_F(UpdateScenarios, RemovalFlagOffKeepsRemovedFiles) {
+TEST_P(UpdateScenarios, RemovalFlagOffKeepsRemovedFiles) {
   input_.file_removal = false;
   const fs::path installed = Install(releases_[0]);
   EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
@@ -139,7 +141,7 @@ TEST_F(UpdateScenarios, RemovalFlagOffKeepsRemovedFiles) {
   test::ExpectSameFiles(test::ReadRelease(installed), expected);
 }
 
-TEST_F(UpdateScenarios, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
+TEST_P(UpdateScenarios, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
   input_.backup = true;
   Files before = releases_[1];
   before["lib/LIB.DLL.old"] = "an older backup";
@@ -157,7 +159,7 @@ TEST_F(UpdateScenarios, BackupFlagKeepsOldVersionsAndAnOlderBackup) {
 // Pass 1 creates the folders of its addition; pass 2 cannot create "block" because a file has
 // that name. Nothing installed changes, no stage file of either pass is left, and the folders
 // pass 1 created are gone when the program ends.
-TEST_F(UpdateScenarios, FailureInTheSecondPassLeavesNothingBehind) {
+TEST_P(UpdateScenarios, FailureInTheSecondPassLeavesNothingBehind) {
   Files before = releases_[0];
   before["block"] = "a file where the update wants a folder";
   const fs::path installed = Install(before);
@@ -170,7 +172,7 @@ TEST_F(UpdateScenarios, FailureInTheSecondPassLeavesNothingBehind) {
 // closed the same package completes the update.
 // From 1.1 the only pass removes doc/OLD.TXT and then fails where it wants the folder "block":
 // the file it removes is still there, like every other.
-TEST_F(UpdateScenarios, FailedPassKeepsTheFilesItRemoves) {
+TEST_P(UpdateScenarios, FailedPassKeepsTheFilesItRemoves) {
   Files before = releases_[1];
   before["block"] = "a file where the update wants a folder";
   const fs::path installed = Install(before);
@@ -178,7 +180,7 @@ TEST_F(UpdateScenarios, FailedPassKeepsTheFilesItRemoves) {
   test::ExpectSameFiles(test::ReadRelease(installed), before);
 }
 
-TEST_F(UpdateScenarios, FileHeldOpenAndCancelledCommitsNothingUntilClosed) {
+TEST_P(UpdateScenarios, FileHeldOpenAndCancelledCommitsNothingUntilClosed) {
   const fs::path installed = Install(releases_[1]);
   const fs::path package = Package();
   platform::File holder;
@@ -197,7 +199,7 @@ TEST_F(UpdateScenarios, FileHeldOpenAndCancelledCommitsNothingUntilClosed) {
 
 // The library comes first in the list, the program right after it: once the user has cancelled
 // for the library, the commit stops there and the program is not asked about.
-TEST_F(UpdateScenarios, FileInUseRightAfterACancelledOneIsNotAskedAbout) {
+TEST_P(UpdateScenarios, FileInUseRightAfterACancelledOneIsNotAskedAbout) {
   const fs::path installed = Install(releases_[1]);
   platform::File a, b;
   for (auto [file, name] : {std::pair{&a, "MAIN.EXE"}, std::pair{&b, "lib/LIB.DLL"}}) {
@@ -213,7 +215,7 @@ TEST_F(UpdateScenarios, FileInUseRightAfterACancelledOneIsNotAskedAbout) {
   test::ExpectSameFiles(test::ReadRelease(installed), releases_[1]);
 }
 
-TEST_F(UpdateScenarios, ReadOnlyTargetIsTreatedAsInUse) {
+TEST_P(UpdateScenarios, ReadOnlyTargetIsTreatedAsInUse) {
   GP_SKIP_UNLESS_READ_ONLY_ENFORCED();
   const fs::path installed = Install(releases_[1]);
   const std::string program = test::ProgramPath(installed / "MAIN.EXE");
@@ -226,7 +228,7 @@ TEST_F(UpdateScenarios, ReadOnlyTargetIsTreatedAsInUse) {
 
 // Without folder choice and groups there is no main dialog: the update runs at once in the
 // current folder.
-TEST_F(UpdateScenarios, FolderChoiceOffUpdatesTheCurrentFolderAtOnce) {
+TEST_P(UpdateScenarios, FolderChoiceOffUpdatesTheCurrentFolderAtOnce) {
   input_.folder_choice = false;
   const fs::path installed = Install(releases_[0]);
   test::ProgramAnswers answers;
@@ -235,7 +237,7 @@ TEST_F(UpdateScenarios, FolderChoiceOffUpdatesTheCurrentFolderAtOnce) {
   test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
 }
 
-TEST_F(UpdateScenarios, TypedFolderIsTheOneUpdated) {
+TEST_P(UpdateScenarios, TypedFolderIsTheOneUpdated) {
   const fs::path installed = Install(releases_[0]);
   const fs::path elsewhere = Install(releases_[0]);
   test::ProgramAnswers answers;
@@ -245,7 +247,7 @@ TEST_F(UpdateScenarios, TypedFolderIsTheOneUpdated) {
   test::ExpectSameFiles(test::ReadRelease(elsewhere), releases_[0]);
 }
 
-TEST_F(UpdateScenarios, RestartIsOfferedAfterACompletedRun) {
+TEST_P(UpdateScenarios, RestartIsOfferedAfterACompletedRun) {
   input_.restart = true;
   const fs::path installed = Install(releases_[1]);
   const test::ProgramRun run = Run(Package(), installed);  // No by default
@@ -290,7 +292,7 @@ class GroupScenarios : public UpdateScenarios {
   }
 };
 
-TEST_F(GroupScenarios, GroupFilesGoToTheFoldersNamedForEachGeneration) {
+TEST_P(GroupScenarios, GroupFilesGoToTheFoldersNamedForEachGeneration) {
   const fs::path installed = Install(Main(releases_[0]));
   const fs::path dictionaries = Install(Group(releases_[0]));
   test::ProgramAnswers answers;
@@ -302,12 +304,24 @@ TEST_F(GroupScenarios, GroupFilesGoToTheFoldersNamedForEachGeneration) {
   test::ExpectSameFiles(test::ReadRelease(dictionaries), Group(releases_[1]));
 }
 
-TEST_F(GroupScenarios, BareDriveAsGroupFolderStopsBeforeAnything) {
+TEST_P(GroupScenarios, BareDriveAsGroupFolderStopsBeforeAnything) {
   const fs::path installed = Install(Main(releases_[0]));
   const test::ProgramRun run = Run(Package(), installed);
   EXPECT_EQ(run.transcript, "UPDATE: " + test::Utf8(texts::kTextInvalidGroupPath) + "\n");
   test::ExpectSameFiles(test::ReadRelease(installed), Main(releases_[0]));
 }
+
+std::string FormatName(const ::testing::TestParamInfo<builder::PackageFormat>& info) {
+  return info.param == builder::PackageFormat::kCompact ? "Compact" : "Classic";
+}
+INSTANTIATE_TEST_SUITE_P(Formats, UpdateScenarios,
+                         ::testing::Values(builder::PackageFormat::kClassic,
+                                           builder::PackageFormat::kCompact),
+                         FormatName);
+INSTANTIATE_TEST_SUITE_P(Formats, GroupScenarios,
+                         ::testing::Values(builder::PackageFormat::kClassic,
+                                           builder::PackageFormat::kCompact),
+                         FormatName);
 
 }  // namespace
 }  // namespace gp

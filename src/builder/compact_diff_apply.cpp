@@ -1,0 +1,85 @@
+#include "builder/compact_diff_apply.h"
+
+#include "codec/crc32.h"
+#include "format/compact.h"
+
+namespace gp::builder {
+
+namespace {
+
+struct Cursor {
+  std::span<const uint8_t> data;
+  size_t at = 0;
+  bool Varint(uint64_t* value) {
+    const size_t n = format::ParseVarint(data.data() + at, data.size() - at, value);
+    at += n;
+    return n != 0;
+  }
+  size_t left() const { return data.size() - at; }
+};
+
+}  // namespace
+
+bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
+                      std::vector<uint8_t>* out, uint64_t max_size) {
+  out->clear();
+  format::CompactDiffHeader h;
+  if (!format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &h) ||
+      h.new_size > max_size) {
+    return false;
+  }
+  std::span<const uint8_t> section[format::kCompactSectionCount];
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    section[i] = diff.subspan(static_cast<size_t>(h.offset[i]), static_cast<size_t>(h.length[i]));
+    if (Crc32Update(0, section[i].data(), static_cast<int64_t>(section[i].size())) != h.crc[i]) {
+      return false;
+    }
+  }
+  Cursor control{section[format::kControlSection]};
+  Cursor differences{section[format::kDifferenceSection]};
+  Cursor literals{section[format::kLiteralSection]};
+  uint64_t zeros = 0;
+  uint64_t bytes = 0;
+  uint64_t position = 0;
+  const uint64_t old_size = old_file.size();
+  while (control.left() > 0) {
+    uint64_t add = 0, literal = 0, seek = 0;
+    if (!control.Varint(&add) || !control.Varint(&literal) || !control.Varint(&seek)) return false;
+    const uint64_t written = out->size();
+    if (add > h.new_size - written || literal > h.new_size - written - add ||
+        add > old_size - position) {
+      return false;
+    }
+    for (uint64_t i = 0; i < add; ++i) {
+      while (zeros == 0 && bytes == 0) {
+        if (!differences.Varint(&zeros) || !differences.Varint(&bytes) ||
+            (zeros == 0 && bytes == 0)) {
+          return false;
+        }
+      }
+      uint8_t d = 0;
+      if (zeros > 0) {
+        --zeros;
+      } else {
+        if (differences.left() == 0) return false;
+        d = differences.data[differences.at++];
+        --bytes;
+      }
+      out->push_back(static_cast<uint8_t>(old_file[static_cast<size_t>(position + i)] + d));
+    }
+    position += add;
+    if (literal > literals.left()) return false;
+    out->insert(out->end(), literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at),
+                literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at + literal));
+    literals.at += static_cast<size_t>(literal);
+    const int64_t delta = format::UnZigZag(seek);
+    const uint64_t magnitude =
+        delta < 0 ? static_cast<uint64_t>(-(delta + 1)) + 1 : static_cast<uint64_t>(delta);
+    if (delta < 0 ? magnitude > position : magnitude > old_size - position) return false;
+    position = delta < 0 ? position - magnitude : position + magnitude;
+  }
+  return out->size() == h.new_size && zeros == 0 && bytes == 0 && differences.left() == 0 &&
+         literals.left() == 0;
+}
+
+}  // namespace gp::builder

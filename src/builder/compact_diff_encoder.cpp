@@ -1,0 +1,199 @@
+#include "builder/compact_diff_encoder.h"
+
+#include <algorithm>
+
+#include "builder/diff_match_finder.h"
+#include "codec/crc32.h"
+#include "format/compact.h"
+
+namespace gp::builder {
+
+using format::AppendVarint;
+
+namespace {
+
+// Zero runs shorter than this stay inside a group's bytes: a new group costs two varints.
+constexpr size_t kMinZeroRun = 4;
+// A match must be this much longer than what the current alignment already gives.
+constexpr int64_t kMatchGain = 8;
+constexpr uint64_t kProgressStep = uint64_t{1} << 20;
+
+struct Sections {
+  std::vector<uint8_t> control;
+  std::vector<uint8_t> differences;  // raw, packed at the end
+  std::vector<uint8_t> literals;
+};
+
+std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_size,
+                              const std::vector<uint8_t>& control,
+                              const std::vector<uint8_t>& differences,
+                              const std::vector<uint8_t>& literals) {
+  const std::vector<uint8_t>* parts[format::kCompactSectionCount] = {&control, &differences,
+                                                                     &literals};
+  format::CompactDiffHeader h;
+  h.new_size = new_size;
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    h.length[i] = parts[i]->size();
+    h.crc[i] = Crc32Update(0, parts[i]->data(), static_cast<int64_t>(parts[i]->size()));
+  }
+  std::vector<uint8_t> out;
+  out.reserve(format::kCompactDiffHeaderSize + control.size() + differences.size() +
+              literals.size());
+  format::AppendEntryHeader(header, &out);
+  format::AppendCompactDiffHeader(h, &out);
+  for (const auto* part : parts) out.insert(out.end(), part->begin(), part->end());
+  return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw) {
+  std::vector<uint8_t> out;
+  const size_t n = raw.size();
+  size_t i = 0;
+  while (i < n) {
+    const size_t zeros_start = i;
+    while (i < n && raw[i] == 0) ++i;
+    const size_t bytes_start = i;
+    size_t j = i;
+    while (j < n) {
+      if (raw[j] != 0) {
+        ++j;
+        continue;
+      }
+      size_t r = j;
+      while (r < n && raw[r] == 0) ++r;
+      if (r - j >= kMinZeroRun || r == n) break;
+      j = r;
+    }
+    AppendVarint(bytes_start - zeros_start, &out);
+    AppendVarint(j - bytes_start, &out);
+    out.insert(out.end(), raw.begin() + static_cast<std::ptrdiff_t>(bytes_start),
+               raw.begin() + static_cast<std::ptrdiff_t>(j));
+    i = j;
+  }
+  return out;
+}
+
+std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
+                                       std::span<const uint8_t> new_file,
+                                       const format::EntryHeader& header, CompactDiffStats* stats,
+                                       const CompactDiffProgress& progress) {
+  CompactDiffStats local;
+  if (stats == nullptr) stats = &local;
+  *stats = CompactDiffStats();
+  const uint8_t* o = old_file.data();
+  const uint8_t* nw = new_file.data();
+  // Copies reach only as far as the match finder indexes.
+  const int64_t old_size = static_cast<int64_t>(std::min<size_t>(old_file.size(), 0xFFFFFFFEu));
+  const int64_t new_size = static_cast<int64_t>(new_file.size());
+  MatchFinder::Limits limits;
+  limits.sample_bits = old_file.size() >= (size_t{64} << 20) ? 1 : 0;
+  limits.small_head = true;
+  const MatchFinder finder(old_file.subspan(0, static_cast<size_t>(old_size)), limits);
+
+  Sections s;
+  auto old_at = [&](int64_t at, int64_t i) { return at + i >= 0 && at + i < old_size; };
+  auto emit = [&](int64_t add_new, int64_t add_old, int64_t add, int64_t literal_start,
+                  int64_t literal, int64_t seek) {
+    for (int64_t i = 0; i < add; ++i) {
+      s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
+    }
+    s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
+    AppendVarint(static_cast<uint64_t>(add), &s.control);
+    AppendVarint(static_cast<uint64_t>(literal), &s.control);
+    AppendVarint(format::ZigZag(seek), &s.control);
+    ++stats->controls;
+    stats->added_bytes += static_cast<size_t>(add);
+    stats->literal_bytes += static_cast<size_t>(literal);
+  };
+
+  int64_t scan = 0, len = 0, pos = 0;
+  int64_t last_scan = 0, last_pos = 0, last_offset = 0;
+  uint64_t next_report = kProgressStep;
+  while (scan < new_size) {
+    int64_t old_score = 0;
+    int64_t scsc = scan += len;
+    for (; scan < new_size; ++scan) {
+      const Match m = finder.Find(nw + scan, static_cast<size_t>(new_size - scan));
+      len = m.length;
+      pos = m.offset;
+      for (; scsc < scan + len; ++scsc) {
+        if (old_at(scsc, last_offset) && o[scsc + last_offset] == nw[scsc]) ++old_score;
+      }
+      if ((len == old_score && len != 0) || len > old_score + kMatchGain) break;
+      if (old_at(scan, last_offset) && o[scan + last_offset] == nw[scan]) --old_score;
+    }
+    if (progress && static_cast<uint64_t>(scan) >= next_report) {
+      progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(new_size));
+      next_report = static_cast<uint64_t>(scan) + kProgressStep;
+    }
+    if (len == old_score && scan != new_size) continue;
+
+    // Stretch the previous match forward while at least half of its bytes agree.
+    int64_t lenf = 0;
+    {
+      int64_t agree = 0, best = 0;
+      for (int64_t i = 0; last_scan + i < scan && last_pos + i < old_size;) {
+        if (o[last_pos + i] == nw[last_scan + i]) ++agree;
+        ++i;
+        if (agree * 2 - i > best * 2 - lenf) {
+          best = agree;
+          lenf = i;
+        }
+      }
+    }
+    // And this one backward.
+    int64_t lenb = 0;
+    if (scan < new_size) {
+      int64_t agree = 0, best = 0;
+      for (int64_t i = 1; scan >= last_scan + i && pos >= i; ++i) {
+        if (o[pos - i] == nw[scan - i]) ++agree;
+        if (agree * 2 - i > best * 2 - lenb) {
+          best = agree;
+          lenb = i;
+        }
+      }
+    }
+    // Where the two overlap, split them where the most bytes agree.
+    if (last_scan + lenf > scan - lenb) {
+      const int64_t overlap = (last_scan + lenf) - (scan - lenb);
+      int64_t agree = 0, best = 0, split = 0;
+      for (int64_t i = 0; i < overlap; ++i) {
+        if (nw[last_scan + lenf - overlap + i] == o[last_pos + lenf - overlap + i]) ++agree;
+        if (nw[scan - lenb + i] == o[pos - lenb + i]) --agree;
+        if (agree > best) {
+          best = agree;
+          split = i + 1;
+        }
+      }
+      lenf += split - overlap;
+      lenb -= split;
+    }
+    const int64_t literal_start = last_scan + lenf;
+    const int64_t literal = (scan - lenb) - literal_start;
+    const int64_t seek = scan < new_size ? (pos - lenb) - (last_pos + lenf) : 0;
+    emit(last_scan, last_pos, lenf, literal_start, literal, seek);
+    last_scan = scan - lenb;
+    last_pos = pos - lenb;
+    last_offset = pos - scan;
+  }
+  if (progress) progress(static_cast<uint64_t>(new_size), static_cast<uint64_t>(new_size));
+  return Assemble(header, static_cast<uint64_t>(new_size), s.control,
+                  PackDifferences(s.differences), s.literals);
+}
+
+std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size) {
+  std::vector<uint8_t> control;
+  std::vector<uint8_t> differences;
+  if (size != 0) {
+    AppendVarint(size, &control);
+    AppendVarint(0, &control);
+    AppendVarint(0, &control);
+    AppendVarint(size, &differences);
+    AppendVarint(0, &differences);
+  }
+  return Assemble(header, size, control, differences, {});
+}
+
+}  // namespace gp::builder

@@ -1,0 +1,49 @@
+// Writes the compact diff of a new file against an old one (layout in format/compact.h).
+//
+// The method is that of bsdiff (Colin Percival, "Naive differences of executable code"): find
+// a long exact match of the new file in the old one, stretch the previous match forward and
+// this one backward as long as at least half of the bytes agree, and store the stretched match
+// as byte-wise differences (mostly zero in a recompiled program, whose code moved and whose
+// addresses changed by small amounts), the bytes between as literals, and the jump in the old
+// file as a signed delta. Exact matches come from the hash-chain MatchFinder, not a suffix
+// array: it needs no more memory than 8 bytes per old byte (MatchFinder with small_head), and
+// a candidate on the previous match's alignment is always weighed (bsdiff's "old score").
+//
+// Memory: the two inputs, 8 bytes per old byte of match finder (9 per old byte in all, with the
+// old file), and the sections (at most about the new file's size). Time: O(new) searches of
+// bounded work. The output depends only on the inputs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "format/data_stream.h"
+
+namespace gp::builder {
+
+struct CompactDiffStats {
+  size_t controls = 0;
+  size_t added_bytes = 0;
+  size_t literal_bytes = 0;
+};
+
+// Called now and then with the new-file bytes done so far.
+using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;
+
+// The whole diff stream: the entry header, the compact diff header and the sections.
+std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
+                                       std::span<const uint8_t> new_file,
+                                       const format::EntryHeader& header,
+                                       CompactDiffStats* stats = nullptr,
+                                       const CompactDiffProgress& progress = nullptr);
+
+// The diff that rebuilds a file of size bytes from itself.
+std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size);
+
+// Codes raw difference bytes as the difference section's groups.
+std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw);
+
+}  // namespace gp::builder

@@ -1,0 +1,187 @@
+#include "update/compact_patch.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "codec/crc32.h"
+#include "platform/platform.h"
+#include "update/patch_streams.h"
+
+namespace gp {
+
+namespace {
+
+constexpr size_t kSectionBufferSize = 64u * 1024;
+constexpr size_t kWorkSize = 32u * 1024;
+
+using Bytes = std::unique_ptr<uint8_t[]>;
+Bytes Allocate(size_t size) { return Bytes(new (std::nothrow) uint8_t[size]); }
+
+// One section of the diff file, read front to back through its own handle.
+class SectionReader {
+ public:
+  bool Open(const char* path, uint64_t offset, uint64_t length) {
+    buffer_ = Allocate(kSectionBufferSize);
+    remaining_ = length;
+    if (!buffer_ ||
+        !file_.Open(path, platform::kAccessRead, platform::kShareRead,
+                    platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
+        !file_.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin)) {
+      return false;
+    }
+    reader_ = std::make_unique<ReadAhead>(file_, buffer_.get(), kSectionBufferSize);
+    return true;
+  }
+  bool Read(uint8_t* out, size_t n) {
+    if (n > remaining_) return false;
+    remaining_ -= n;
+    return reader_->Read(out, n);
+  }
+  bool ReadVarint(uint64_t* value) {
+    uint8_t bytes[format::kMaxVarintSize];
+    for (size_t i = 0; i < format::kMaxVarintSize; ++i) {
+      if (!Read(bytes + i, 1)) return false;
+      if ((bytes[i] & 0x80) == 0) return format::ParseVarint(bytes, i + 1, value) == i + 1;
+    }
+    return false;
+  }
+  uint64_t remaining() const { return remaining_; }
+
+ private:
+  platform::File file_;
+  Bytes buffer_;
+  std::unique_ptr<ReadAhead> reader_;
+  uint64_t remaining_ = 0;
+};
+
+// The difference bytes, expanded from their groups as they are taken.
+class Differences {
+ public:
+  explicit Differences(SectionReader& section) : section_(section) {}
+
+  // The next n difference bytes into out.
+  bool Take(uint8_t* out, size_t n) {
+    while (n > 0) {
+      if (zeros_ == 0 && bytes_ == 0) {
+        if (!section_.ReadVarint(&zeros_) || !section_.ReadVarint(&bytes_)) return false;
+        if (zeros_ == 0 && bytes_ == 0) return false;  // an empty group
+      }
+      if (zeros_ > 0) {
+        const size_t k = static_cast<size_t>(std::min<uint64_t>(zeros_, n));
+        std::fill(out, out + k, uint8_t{0});
+        zeros_ -= k;
+        out += k;
+        n -= k;
+        continue;
+      }
+      const size_t k = static_cast<size_t>(std::min<uint64_t>(bytes_, n));
+      if (!section_.Read(out, k)) return false;
+      bytes_ -= k;
+      out += k;
+      n -= k;
+    }
+    return true;
+  }
+  // True when every group has been taken whole.
+  bool Done() const { return zeros_ == 0 && bytes_ == 0 && section_.remaining() == 0; }
+
+ private:
+  SectionReader& section_;
+  uint64_t zeros_ = 0;
+  uint64_t bytes_ = 0;
+};
+
+}  // namespace
+
+bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
+  platform::File file;
+  uint64_t size = 0;
+  if (diff_path == nullptr ||
+      !file.Open(diff_path, platform::kAccessRead, platform::kShareRead,
+                 platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
+      !file.Size(&size)) {
+    return false;
+  }
+  uint8_t head[format::kCompactDiffHeaderSize];
+  if (size < sizeof head || !platform::ReadExact(file, head, sizeof head) ||
+      !format::ParseCompactDiffHeader(head, sizeof head, size, header)) {
+    return false;
+  }
+  Bytes buffer = Allocate(kSectionBufferSize);
+  if (!buffer) return false;
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    uint32_t crc = 0;
+    for (uint64_t left = header->length[i]; left > 0;) {
+      const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, kSectionBufferSize));
+      if (!platform::ReadExact(file, buffer.get(), n)) return false;
+      crc = Crc32Update(crc, buffer.get(), n);
+      left -= n;
+    }
+    if (crc != header->crc[i]) return false;
+  }
+  return true;
+}
+
+bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,
+                    OldFileBlocks& old, WriteBehind& target) {
+  SectionReader control;
+  SectionReader difference_section;
+  SectionReader literals;
+  Bytes old_bytes = Allocate(kWorkSize);
+  Bytes diff_bytes = Allocate(kWorkSize);
+  if (!old_bytes || !diff_bytes ||
+      !control.Open(diff_path, header.offset[format::kControlSection],
+                    header.length[format::kControlSection]) ||
+      !difference_section.Open(diff_path, header.offset[format::kDifferenceSection],
+                               header.length[format::kDifferenceSection]) ||
+      !literals.Open(diff_path, header.offset[format::kLiteralSection],
+                     header.length[format::kLiteralSection])) {
+    return false;
+  }
+  Differences differences(difference_section);
+  uint64_t written = 0;
+  uint64_t position = 0;  // in the old file
+  while (control.remaining() > 0) {
+    platform::DispatchPendingMessages();
+    uint64_t add = 0;
+    uint64_t literal = 0;
+    uint64_t seek = 0;
+    if (!control.ReadVarint(&add) || !control.ReadVarint(&literal) ||
+        !control.ReadVarint(&seek)) {
+      return false;
+    }
+    // The add and the literal bytes must fit the new size, the add bytes the old file.
+    if (add > header.new_size - written || literal > header.new_size - written - add ||
+        add > old.size() - position) {
+      return false;
+    }
+    for (uint64_t left = add; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
+      if (!old.Read(position, old_bytes.get(), n) || !differences.Take(diff_bytes.get(), n)) {
+        return false;
+      }
+      for (size_t i = 0; i < n; ++i) old_bytes[i] = static_cast<uint8_t>(old_bytes[i] + diff_bytes[i]);
+      if (!target.Write(old_bytes.get(), n)) return false;
+      position += n;
+      left -= n;
+    }
+    for (uint64_t left = literal; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
+      if (!literals.Read(old_bytes.get(), n) || !target.Write(old_bytes.get(), n)) return false;
+      left -= n;
+    }
+    written += add + literal;
+    // The seek moves the old position, which must stay within the old file.
+    const int64_t delta = format::UnZigZag(seek);
+    if (delta < 0 ? static_cast<uint64_t>(-(delta + 1)) + 1 > position
+                  : static_cast<uint64_t>(delta) > old.size() - position) {
+      return false;
+    }
+    position = delta < 0 ? position - (static_cast<uint64_t>(-(delta + 1)) + 1)
+                         : position + static_cast<uint64_t>(delta);
+  }
+  return written == header.new_size && differences.Done() && literals.remaining() == 0;
+}
+
+}  // namespace gp

@@ -1,0 +1,124 @@
+#include "update/patch_streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "codec/crc32.h"
+
+namespace gp {
+
+namespace {
+constexpr uint32_t kEmptyFileCrc = 0xFFFFFFFFu;
+}  // namespace
+
+bool ReadAhead::Read(void* out, size_t size) {
+  auto* dest = static_cast<uint8_t*>(out);
+  while (size > 0) {
+    if (begin_ == end_) {
+      if (size >= capacity_) return platform::ReadExact(file_, dest, static_cast<uint32_t>(size));
+      uint32_t done = 0;
+      if (!file_.Read(buffer_, static_cast<uint32_t>(capacity_), &done) || done == 0) {
+        return false;
+      }
+      begin_ = 0;
+      end_ = done;
+    }
+    const size_t take = std::min(size, end_ - begin_);
+    std::memcpy(dest, buffer_ + begin_, take);
+    begin_ += take;
+    dest += take;
+    size -= take;
+  }
+  return true;
+}
+
+bool WriteBehind::Write(const void* data, size_t size) {
+  crc_ = Crc32Update(crc_, data, static_cast<int64_t>(size));
+  written_ += size;
+  if (size > capacity_ - used_ && !Flush()) return false;
+  if (size >= capacity_) return platform::WriteAll(file_, data, static_cast<uint32_t>(size));
+  if (size != 0) std::memcpy(buffer_ + used_, data, size);
+  used_ += size;
+  return true;
+}
+
+bool WriteBehind::Flush() {
+  const bool ok = platform::WriteAll(file_, buffer_, static_cast<uint32_t>(used_));
+  used_ = 0;
+  return ok;
+}
+
+uint32_t WriteBehind::crc() const { return written_ == 0 ? kEmptyFileCrc : crc_; }
+
+OldFileBlocks::OldFileBlocks(platform::File& file, uint64_t size)
+    : file_(file),
+      size_(size),
+      slots_(static_cast<size_t>(
+          std::min<uint64_t>((size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks))) {}
+
+bool OldFileBlocks::Read(uint64_t at, uint8_t* out, size_t n) {
+  if (at > size_ || n > size_ - at) return false;
+  while (n > 0) {
+    const uint64_t block_start = at - at % kBlockSize;
+    const uint8_t* block = Block(block_start);
+    if (block == nullptr) {
+      return file_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) &&
+             platform::ReadExact(file_, out, n);
+    }
+    const size_t in_block = static_cast<size_t>(std::min<uint64_t>(n, block_start + kBlockSize - at));
+    std::memcpy(out, block + (at - block_start), in_block);
+    at += in_block;
+    out += in_block;
+    n -= in_block;
+  }
+  return true;
+}
+
+bool OldFileBlocks::CopyTo(uint64_t offset, uint64_t length, WriteBehind& target,
+                           uint8_t* scratch, size_t scratch_size) {
+  if (offset > size_ || length > size_ - offset) return false;
+  uint64_t at = offset;
+  uint64_t remaining = length;
+  while (remaining > 0) {
+    const uint64_t block_start = at - at % kBlockSize;
+    const uint8_t* block = Block(block_start);
+    if (block == nullptr) {
+      // Without memory for the blocks: seek and read through the scratch buffer.
+      if (!file_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin)) return false;
+      while (remaining > 0) {
+        const auto piece = static_cast<uint32_t>(std::min<uint64_t>(remaining, scratch_size));
+        if (!platform::ReadExact(file_, scratch, piece) || !target.Write(scratch, piece)) {
+          return false;
+        }
+        remaining -= piece;
+      }
+      return true;
+    }
+    const uint64_t in_block = std::min<uint64_t>(remaining, block_start + kBlockSize - at);
+    if (!target.Write(block + (at - block_start), static_cast<uint32_t>(in_block))) return false;
+    at += in_block;
+    remaining -= in_block;
+  }
+  return true;
+}
+
+const uint8_t* OldFileBlocks::Block(uint64_t start) {
+  if (slots_.empty()) return nullptr;
+  CachedBlock& slot = slots_[static_cast<size_t>((start / kBlockSize) % slots_.size())];
+  if (slot.data && slot.start == start) return slot.data.get();
+  if (!slot.data) {
+    slot.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
+    if (!slot.data) return nullptr;
+  }
+  const uint64_t length = std::min<uint64_t>(kBlockSize, size_ - start);
+  slot.start = ~0ull;
+  if (!file_.Seek(static_cast<int64_t>(start), platform::Origin::kBegin) ||
+      !platform::ReadExact(file_, slot.data.get(), static_cast<uint32_t>(length))) {
+    return nullptr;
+  }
+  slot.start = start;
+  return slot.data.get();
+}
+
+}  // namespace gp

@@ -1,0 +1,84 @@
+// The buffered file access of a patch: the diff read ahead, the rebuilt file written behind,
+// and the old file read through a cache of aligned blocks. Shared by the classic command loop
+// and the compact diff decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace gp {
+
+// Reads a file front to back through a read-ahead buffer.
+class ReadAhead {
+ public:
+  ReadAhead(platform::File& file, uint8_t* buffer, size_t capacity)
+      : file_(file), buffer_(buffer), capacity_(capacity) {}
+
+  // Exactly size bytes into out; false on a failed or short read.
+  bool Read(void* out, size_t size);
+
+ private:
+  platform::File& file_;
+  uint8_t* buffer_;
+  size_t capacity_;
+  size_t begin_ = 0;
+  size_t end_ = 0;
+};
+
+// Writes a file front to back through a write-behind buffer. A write that the file does not
+// take whole fails, when it is passed on.
+class WriteBehind {
+ public:
+  WriteBehind(platform::File& file, uint8_t* buffer, size_t capacity)
+      : file_(file), buffer_(buffer), capacity_(capacity) {}
+
+  bool Write(const void* data, size_t size);
+  bool Flush();
+  // The checksum of every byte handed to Write so far (0xFFFFFFFF when there were none).
+  uint32_t crc() const;
+
+ private:
+  platform::File& file_;
+  uint8_t* buffer_;
+  size_t capacity_;
+  size_t used_ = 0;
+  uint32_t crc_ = 0;
+  uint64_t written_ = 0;
+};
+
+// The old file of a patch. It is read in aligned blocks that stay in memory: a diff's many
+// small copies jump between the regions of the old file, so each block is read once however
+// often it is copied from (for old files up to the cache's size, 64 MiB, allocated as used;
+// beyond it, blocks that share a slot replace each other). Without memory for a block it
+// seeks and reads directly.
+class OldFileBlocks {
+ public:
+  OldFileBlocks(platform::File& file, uint64_t size);
+
+  uint64_t size() const { return size_; }
+  // Exactly n bytes from offset at into out; false outside the file or on a failed read.
+  bool Read(uint64_t at, uint8_t* out, size_t n);
+  // Appends old[offset, offset + length) to target; scratch (scratch_size bytes) serves when a
+  // block cannot be had.
+  bool CopyTo(uint64_t offset, uint64_t length, WriteBehind& target, uint8_t* scratch,
+              size_t scratch_size);
+
+ private:
+  const uint8_t* Block(uint64_t start);
+
+  static constexpr uint64_t kBlockSize = 64u * 1024;
+  static constexpr uint64_t kMaxCachedBlocks = 1024;  // 64 MiB at most, allocated as used
+  struct CachedBlock {
+    std::unique_ptr<uint8_t[]> data;
+    uint64_t start = ~0ull;
+  };
+  platform::File& file_;
+  uint64_t size_;
+  std::vector<CachedBlock> slots_;
+};
+
+}  // namespace gp
