@@ -57,20 +57,31 @@ const char* PackagePath(const char* program_path, char (&own)[layout::kPathBuffe
 }
 
 // The payload of a compact package, checked and expanded straight from the package file into
-// a new temporary file, which becomes the work docfile's path.
-bool ExpandCompactPackage(WorkDocfileState& work, const char* package_path) {
+// a new temporary file, which becomes the work docfile's path. The program's own file ends
+// before its certificate table when it is signed.
+bool ExpandCompactPackage(WorkDocfileState& work, const char* package_path, bool own_file) {
   platform::File package;
   uint64_t file_size = 0;
   uint8_t tail[format::kCompactTrailerSize];
   uint32_t done = 0;
   format::CompactLayout where;
+  format::PackageEnd package_end;
   if (package_path == nullptr ||
       !package.Open(package_path, platform::kAccessRead, platform::kShareRead,
                     platform::Disposition::kOpenExisting) ||
-      !package.Size(&file_size) || file_size < sizeof tail ||
-      !package.Seek(-static_cast<int64_t>(sizeof tail), platform::Origin::kEnd) ||
+      !package.Size(&file_size)) {
+    return false;
+  }
+  package_end.end = file_size;
+  if (own_file && LocateExecutablePackageEnd(package, file_size, &package_end) ==
+                      format::PackageEndStatus::kDamaged) {
+    return false;
+  }
+  const uint64_t end = package_end.end;
+  if (end < sizeof tail ||
+      !package.Seek(static_cast<int64_t>(end - sizeof tail), platform::Origin::kBegin) ||
       !package.Read(tail, sizeof tail, &done) || done != sizeof tail ||
-      format::ReadCompactTrailer(tail, file_size, &where) != format::CompactTrailerStatus::kOk) {
+      format::ReadCompactTrailer(tail, end, &where) != format::CompactTrailerStatus::kOk) {
     return false;
   }
   package.Close();
@@ -178,7 +189,7 @@ bool ExtractPayloadFrom(RunContext& context, const char* argument, const char* p
   if (context.package.compact) {
     // Damage anywhere in a compact payload is found here, before anything else happens.
     char own[layout::kPathBufferSize] = {};
-    if (!ExpandCompactPackage(work, own_file ? PackagePath(program_path, own) : argument)) {
+    if (!ExpandCompactPackage(work, own_file ? PackagePath(program_path, own) : argument, own_file)) {
       return fail(texts::kTextNotProductFile);
     }
   } else if (own_file) {

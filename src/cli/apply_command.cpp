@@ -201,8 +201,10 @@ int ShowPlan(RunContext& context, bool quiet) {
     out += "installed: none of the package's generations: nothing would change\n";
     return finish(kExitNoMatch);
   }
-  out += "installed: " + Utf8(p.generations[s - 1].name) + "; lists " + std::to_string(s) + " to " +
-         std::to_string(last) + " would make " + Utf8(p.generations[last].name) + "\n";
+  out += (p.VersionCheck() ? "installed: " + Utf8(p.generations[s - 1].name)
+                           : std::string("the package does not check the installed version")) +
+         "; lists " + std::to_string(s) + " to " + std::to_string(last) + " would make " +
+         Utf8(p.generations[last].name) + "\n";
   // The last list names every file that the update leaves written; removals may come from any
   // list on the way.
   std::map<std::string, std::string> plan;  // host path -> what happens

@@ -69,20 +69,20 @@ struct Options {
 // The options of build, one line each.
 void DeclareOptions(CLI::App& app, Options& o) {
   app.add_option("-o,--output", o.out,
-                 "the package to write (with --project: default PROJECT.exe, or PROJECT.dat with "
-                 "--data-file, beside the project file)")->type_name("OUT");
+                 "the package to write (--project: default PROJECT.exe or .dat)")->type_name("OUT");
   app.add_option("--project", o.project, "read the releases, texts and flags from a project file")
       ->type_name("FILE");
   app.add_flag("--data-file", o.data_file, "write a package data file (no program image)");
-  app.add_option("--stub", o.stub, "the program image to append the package to")->type_name("PATH");
+  app.add_option("--stub", o.stub,
+                 "the program image to append the package to (default: genpatch-stub[.exe] beside "
+                 "genpatch, or in ../share/genpatch/)")->type_name("PATH");
   app.add_option("--target", o.target,
-                 "the package program for windows or linux packages (default: the system genpatch "
-                 "runs on), found beside genpatch or in ../share/genpatch/")
-      ->type_name("windows|linux")->check(CLI::IsMember({"windows", "linux"}));
+                 "use the package program for that system (default: this one)")
+      ->type_name("windows|linux")->check(CLI::IsMember({"windows", "linux"}).description(""));
   app.add_option("--format", o.format,
-                 "classic or compact (smaller; read by genpatch's programs only); default: compact "
-                 "for a package executable, classic with --data-file")
-      ->type_name("classic|compact")->check(CLI::IsMember({"classic", "compact"}));
+                 "classic or compact (compact: smaller, read by genpatch's programs only; "
+                 "default: compact for a package executable, classic with --data-file)")
+      ->type_name("classic|compact")->check(CLI::IsMember({"classic", "compact"}).description(""));
   app.add_flag("--uncompressed", o.uncompressed, "carry the work docfile without compression (classic)");
   app.add_flag("-f,--force", o.force, "replace OUT when it exists");
   app.add_option("RELEASE_DIR", o.releases, "the release folders, oldest first")->type_name("");

@@ -39,6 +39,13 @@ constexpr char kInfoFooter[] =
     "Exit codes: 0 shown; 1 not a package, or its payload is not valid (the header is still\n"
     "shown); 2 wrong usage.\n";
 
+// A text of the package as info shows it.
+struct InfoLine {
+  const char* key;    // in JSON
+  const char* label;  // in the text, before a colon
+  std::string value;  // UTF-8
+};
+
 struct InfoOptions {
   std::string package;
   bool json = false;
@@ -205,6 +212,12 @@ int InfoCommand(const Args& args) {
   std::error_code ec;
   fs::remove(scratch, ec);
 
+  // Texts of the package, one entry each: a line "label: value" and a JSON key.
+  const std::vector<InfoLine> lines = {
+      {"caption", "caption", Utf8(p.Text(kSlotMessageCaption))},
+      {"project_comment", "comment", Utf8(p.Text(kSlotProjectComment))},
+      {"default_folder", "default folder", Utf8(p.Text(kSlotDefaultFolder))},
+  };
   const std::string layout = package.executable ? "package executable" : "package data file";
   if (json) {
     JsonWriter w;
@@ -238,12 +251,10 @@ int InfoCommand(const Args& args) {
     w.BeginArray();
     for (uint32_t word : p.option_words) w.Number(word);
     w.EndArray();
-    w.Key("project_comment");
-    w.String(Utf8(p.Text(kSlotProjectComment)));
-    w.Key("caption");
-    w.String(Utf8(p.Text(kSlotMessageCaption)));
-    w.Key("default_folder");
-    w.String(Utf8(p.Text(kSlotDefaultFolder)));
+    for (const InfoLine& line : lines) {
+      w.Key(line.key);
+      w.String(line.value);
+    }
     w.Key("group_count");
     w.Number(static_cast<uint64_t>(p.group_count));
     w.Key("generations");
@@ -355,9 +366,10 @@ int InfoCommand(const Args& args) {
     out += "flags:         ";
     for (const Flag& f : flags) out += std::string(" ") + f.name + "=" + (f.on ? "on" : "off");
     out += "\n";
-    out += "caption:        " + Utf8(p.Text(kSlotMessageCaption)) + "\n";
-    out += "comment:        " + Utf8(p.Text(kSlotProjectComment)) + "\n";
-    out += "default folder: " + Utf8(p.Text(kSlotDefaultFolder)) + "\n";
+    for (const InfoLine& line : lines) {
+      const std::string label = std::string(line.label) + ":";
+      out += label + std::string(label.size() < 16 ? 16 - label.size() : 1, ' ') + line.value + "\n";
+    }
     out += "generations:    " + std::to_string(p.generation_count) + " (additional groups: " +
            std::to_string(p.group_count) + ")\n";
     for (int g = 0; g < p.generation_count; ++g) {

@@ -59,7 +59,7 @@ void DeclareSessionOptions(CLI::App& app, SessionOptions& o, bool with_answers) 
   app.add_option("-d,--dest", o.destination, "the destination folder (default: the current directory)")
       ->type_name("DIR");
   app.add_option("-g,--group", o.groups,
-                 "the folder of an additional group: NAME=DIR in every generation, GEN/NAME=DIR in one")
+                 "a group's folder (GEN/NAME=DIR: in one generation)")
       ->type_name("NAME=DIR")->allow_extra_args(false);
   app.add_option("--windows-dir", o.windows_folder, "the Windows folder ('+' paths); default GENPATCH_WINDOWS_DIR")
       ->type_name("DIR");

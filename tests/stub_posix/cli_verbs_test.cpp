@@ -16,10 +16,6 @@ namespace fs = std::filesystem;
 
 const fs::path kExample = fs::path(GP_SOURCE_DIR) / "examples" / "sample-app";
 
-bool SameTree(const fs::path& a, const fs::path& b) {
-  return test::RunProcess({"/usr/bin/diff", "-r", a.string(), b.string()}).exit_code == 0;
-}
-
 // Every file below dir whose name ends in suffix.
 std::vector<std::string> FilesEndingIn(const fs::path& dir, const std::string& suffix) {
   std::vector<std::string> found;
@@ -226,7 +222,7 @@ TEST_F(CliVerbsTest, ApplyDryRun) {
       {{"apply", "-n", package, "--dest", v10.string()}, 0, "  remove  " + (v10 / "古い機能.dll").string() + "\n", ""},
       {{"apply", "-n", package, "--dest", v10.string(), "--log", (dir_ / "log").string()}, 2, "", "--dry-run writes no log"},
   });
-  EXPECT_TRUE(SameTree(before, v10));
+  EXPECT_TRUE(test::SameTree(before, v10));
   EXPECT_TRUE(fs::exists(temp_.path() / "~gp999999" / "DIF1.TMP"));
   test::WriteBytes(v10 / "~genpatch.commit", {'x'});
   Run({{{"apply", "-n", package, "--dest", v10.string()}, 0, "an interrupted update would be finished", ""}});
@@ -234,7 +230,7 @@ TEST_F(CliVerbsTest, ApplyDryRun) {
   fs::remove(v10 / "~genpatch.commit");
   Run({{{"apply", "-q", package, "--dest", v10.string()}, 0, "", "正常終了"},
        {{"apply", "-n", package, "--dest", v10.string()}, 4, "(the newest generation): nothing to do", ""}});
-  EXPECT_TRUE(SameTree(kExample / "2.0", v10));
+  EXPECT_TRUE(test::SameTree(kExample / "2.0", v10));
 }
 
 }  // namespace

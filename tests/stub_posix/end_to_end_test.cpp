@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 
 const fs::path kExample = fs::path(GP_SOURCE_DIR) / "examples" / "sample-app";
 
-bool SameTree(const fs::path& a, const fs::path& b) {
-  return test::RunProcess({"/usr/bin/diff", "-r", a.string(), b.string()}).exit_code == 0;
-}
-
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -56,7 +52,7 @@ TEST_F(EndToEndTest, StubUpdatesEveryGenerationAndThenReportsUpToDate) {
     const auto r = RunStub(target, "execute");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(r.err.find("サンプルアプリ アップデート: 正常終了\n"), std::string::npos) << r.err;
-    EXPECT_TRUE(SameTree(kExample / "2.0", target));
+    EXPECT_TRUE(test::SameTree(kExample / "2.0", target));
     const auto again = RunStub(target, "execute");
     EXPECT_NE(again.err.find("サンプルアプリ アップデート: 既に最新版になっています。"),
               std::string::npos)
@@ -70,7 +66,7 @@ TEST_F(EndToEndTest, CancelledMainDialogChangesNothing) {
   const auto r = RunStub(target, "cancel");
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_TRUE(SameTree(kExample / "1.0", target));
+  EXPECT_TRUE(test::SameTree(kExample / "1.0", target));
 }
 
 TEST_F(EndToEndTest, ApplyReportsEveryOutcomeByExitCode) {
@@ -89,7 +85,7 @@ TEST_F(EndToEndTest, ApplyReportsEveryOutcomeByExitCode) {
 
   const auto first = apply(target);
   EXPECT_EQ(first.exit_code, 0) << first.err;
-  EXPECT_TRUE(SameTree(kExample / "2.0", target));
+  EXPECT_TRUE(test::SameTree(kExample / "2.0", target));
   EXPECT_EQ(apply(target).exit_code, 4) << "already up to date";
 
   test::TempDir stranger;

@@ -25,10 +25,6 @@ namespace fs = std::filesystem;
 const fs::path kExample = fs::path(GP_SOURCE_DIR) / "examples" / "sample-app";
 constexpr char kCaption[] = "サンプルアプリ アップデート";
 
-bool SameTree(const fs::path& a, const fs::path& b) {
-  return test::RunProcess({"/usr/bin/diff", "-r", a.string(), b.string()}).exit_code == 0;
-}
-
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -141,7 +137,7 @@ TEST_F(RunEdgesTest, UncompressedDataFileOnReadOnlyMediaIsOnlyRead) {
   const auto r = test::RunProcess(argv, Env("execute"));
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_NE(r.err.find(std::string(kCaption) + ": 正常終了"), std::string::npos) << r.err;
-  EXPECT_TRUE(SameTree(kExample / "2.0", target));
+  EXPECT_TRUE(test::SameTree(kExample / "2.0", target));
 }
 
 TEST_F(RunEdgesTest, ShortOfSpaceIsReportedBeforeAnythingIsWritten) {
@@ -158,7 +154,7 @@ TEST_F(RunEdgesTest, ShortOfSpaceIsReportedBeforeAnythingIsWritten) {
   ASSERT_GT(free_bytes, 8192u);
   test::WriteBytes(volume / "filler", std::vector<uint8_t>(free_bytes - 8192, 'f'));
   const auto r = RunStub(target, "execute");
-  const bool unchanged = SameTree(kExample / "1.0", target);
+  const bool unchanged = test::SameTree(kExample / "1.0", target);
   umount(volume.c_str());
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.err.find(std::string(kCaption) + ": " + texts::utf8::kTextDiskFull),
@@ -213,7 +209,7 @@ TEST_F(RunEdgesTest, KilledRunsTemporaryFilesAreRemovedByTheNextRun) {
   EXPECT_TRUE(fs::exists(temp_.path() / "DIF1234.TMP")) << "an unrelated file stays";
   EXPECT_TRUE(fs::exists(live / "dif0001.TMP")) << "a live process's folder stays";
   fs::remove_all(live);
-  EXPECT_TRUE(SameTree(kExample / "2.0", target));
+  EXPECT_TRUE(test::SameTree(kExample / "2.0", target));
 }
 
 }  // namespace

@@ -106,4 +106,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   return result;
 }
 
+bool SameTree(const std::string& a, const std::string& b) {
+  return RunProcess({"/usr/bin/diff", "-r", a, b}).exit_code == 0;
+}
+
 }  // namespace gp::test

@@ -19,6 +19,9 @@ struct ProcessResult {
 std::vector<std::string> ChildEnvironment(const std::map<std::string, std::string>& changes,
                                           bool empty_removes = false);
 
+// True when two folders hold the same files (diff -r).
+bool SameTree(const std::string& a, const std::string& b);
+
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {},
                          const std::string& input = std::string());
