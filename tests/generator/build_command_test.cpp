@@ -43,7 +43,7 @@ TEST(BuildCommandTest, ProgramImageFirstForAPackageExecutable) {
   test::WriteBytes(dir / "stub.bin", stub);
   // An executable is compact unless the classic format is asked for.
   for (const std::string format : {"", "classic"}) {
-    std::vector<std::string> args = {"-o", test::PathToUtf8(dir / "p.exe"), "--stub",
+    std::vector<std::string> args = {"--force", "-o", test::PathToUtf8(dir / "p.exe"), "--stub",
                                      test::PathToUtf8(dir / "stub.bin"),
                                      test::PathToUtf8(dir / "v1"), test::PathToUtf8(dir / "v2")};
     if (!format.empty()) args.insert(args.begin(), {"--format", format});

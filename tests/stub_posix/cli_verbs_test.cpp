@@ -63,8 +63,10 @@ class CliVerbsTest : public ::testing::Test {
   fs::path Package() {
     const fs::path out = dir_ / "update";
     if (!fs::exists(out)) {
-      const auto r = Genpatch({"build", "-q", "--project", (kExample / "project.toml").string(), "--stub",
-                               GP_STUB_PATH, "-o", out.string()});
+      // The classic format: the byte counts that info --files shows below are its own.
+      const auto r = Genpatch({"build", "-q", "--format", "classic", "--project",
+                               (kExample / "project.toml").string(), "--stub", GP_STUB_PATH, "-o",
+                               out.string()});
       EXPECT_EQ(r.exit_code, 0) << r.err;
     }
     return out;
