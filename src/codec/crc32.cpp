@@ -14,8 +14,11 @@ constexpr uint32_t kPolynomial = 0xEDB88320u;
 // run through k further zero bytes.
 using SliceTables = std::array<std::array<uint32_t, 256>, 16>;
 
-constexpr SliceTables MakeTables() {
-  SliceTables t{};
+// Filled when first used rather than stored in the program: the package program travels in
+// every package, and 16 KiB of tables cost more there than the microseconds that make them.
+SliceTables filled_tables;  // zero until Tables() fills it
+
+bool FillTables(SliceTables& t) {
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kPolynomial : c >> 1;
@@ -27,35 +30,41 @@ constexpr SliceTables MakeTables() {
       t[k][i] = (prev >> 8) ^ t[0][prev & 0xFF];
     }
   }
-  return t;
+  return true;
 }
 
-constexpr SliceTables kTables = MakeTables();
+const SliceTables& Tables() {
+  static const bool filled = FillTables(filled_tables);  // once, safe between threads
+  static_cast<void>(filled);
+  return filled_tables;
+}
 
 // Below this length the folding set-up costs more than it saves.
 constexpr size_t kClmulThreshold = 128;
 
 }  // namespace
 
-const uint32_t* Table() { return kTables[0].data(); }
+const uint32_t* Table() { return Tables()[0].data(); }
 
 uint32_t UpdateBytewise(uint32_t crc, const uint8_t* data, size_t size) {
-  for (size_t i = 0; i < size; ++i) crc = (crc >> 8) ^ kTables[0][(crc ^ data[i]) & 0xFF];
+  const SliceTables& tables = Tables();
+  for (size_t i = 0; i < size; ++i) crc = (crc >> 8) ^ tables[0][(crc ^ data[i]) & 0xFF];
   return crc;
 }
 
 uint32_t UpdateSlicing16(uint32_t crc, const uint8_t* data, size_t size) {
+  const SliceTables& tables = Tables();
   while (size >= 16) {
     const uint32_t a = LoadU32(data) ^ crc;
     const uint32_t b = LoadU32(data + 4);
     const uint32_t c = LoadU32(data + 8);
     const uint32_t d = LoadU32(data + 12);
-    crc = kTables[15][a & 0xFF] ^ kTables[14][(a >> 8) & 0xFF] ^ kTables[13][(a >> 16) & 0xFF] ^
-          kTables[12][a >> 24] ^ kTables[11][b & 0xFF] ^ kTables[10][(b >> 8) & 0xFF] ^
-          kTables[9][(b >> 16) & 0xFF] ^ kTables[8][b >> 24] ^ kTables[7][c & 0xFF] ^
-          kTables[6][(c >> 8) & 0xFF] ^ kTables[5][(c >> 16) & 0xFF] ^ kTables[4][c >> 24] ^
-          kTables[3][d & 0xFF] ^ kTables[2][(d >> 8) & 0xFF] ^ kTables[1][(d >> 16) & 0xFF] ^
-          kTables[0][d >> 24];
+    crc = tables[15][a & 0xFF] ^ tables[14][(a >> 8) & 0xFF] ^ tables[13][(a >> 16) & 0xFF] ^
+          tables[12][a >> 24] ^ tables[11][b & 0xFF] ^ tables[10][(b >> 8) & 0xFF] ^
+          tables[9][(b >> 16) & 0xFF] ^ tables[8][b >> 24] ^ tables[7][c & 0xFF] ^
+          tables[6][(c >> 8) & 0xFF] ^ tables[5][(c >> 16) & 0xFF] ^ tables[4][c >> 24] ^
+          tables[3][d & 0xFF] ^ tables[2][(d >> 8) & 0xFF] ^ tables[1][(d >> 16) & 0xFF] ^
+          tables[0][d >> 24];
     data += 16;
     size -= 16;
   }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "base/format_text.h"
+
 namespace gp {
 
 bool RunLog::Open(const char* path) {
@@ -28,20 +30,12 @@ void RunLog::Line(const char* format, ...) {
 
 void RunLog::LineV(const char* format, va_list arguments) {
   if (!file_.IsOpen()) return;
-  va_list copy;
-  va_copy(copy, arguments);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n < 0) return;
-  std::string text(static_cast<size_t>(n) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), format, arguments);
-  text.resize(static_cast<size_t>(n));
+  std::string text;
+  AppendFormatV(text, format, arguments);
 
   const platform::LocalTime now = platform::LocalNow();
-  char stamp[48];
-  std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month,
-                now.day, now.hour, now.minute, now.second);
-  std::string line = stamp;
+  std::string line = FormatText("%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day,
+                                now.hour, now.minute, now.second);
   line += platform::Cp932ToUtf8Lossy(text);
   line += '\n';
   uint32_t done = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/format_text.h"
 #include "base/texts.h"
 #include "codec/crc32.h"
 #include "platform/platform.h"
@@ -182,7 +183,7 @@ void DeleteLeftoverStageFiles(RunContext& context) {
   if (package.generations == nullptr) return;
   for (int k = 1; k < package.generation_count && k <= 999; ++k) {
     char suffix[24];
-    std::snprintf(suffix, sizeof suffix, ".new%d", k);
+    FormatInto(suffix, sizeof suffix, ".new%d", k);
     DeleteStageFiles(context, k, suffix);
   }
 }

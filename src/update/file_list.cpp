@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/format_text.h"
+
 namespace gp {
 
 namespace {
@@ -14,7 +16,7 @@ void CopyString(std::string_view text, char* out) {
 }  // namespace
 
 void FormatListPath(int k, char* out) {
-  std::snprintf(out, kListPathBufferSize, format::kListStreamFormat, k);
+  FormatInto(out, kListPathBufferSize, format::kListStreamFormat, k);
 }
 
 void CopyListString(const uint8_t* bytes, size_t length, char* out) {

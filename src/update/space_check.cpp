@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "base/format_text.h"
 #include "base/endian.h"
 #include "base/texts.h"
 #include "format/data_stream.h"
@@ -153,7 +154,7 @@ SpaceCheck CheckSpaceForPasses(RunContext& context, int first, int last) {
       if (entry.new_crc == 0) continue;
       char path[kEntryPathBufferSize] = {};
       bool too_long = false;
-      const size_t suffix_length = static_cast<size_t>(std::snprintf(nullptr, 0, ".new%d", k));
+      const size_t suffix_length = FormatText(".new%d", k).size();
       if (!NewSidePath(package, k, entry, path, &too_long) ||
           std::strlen(path) + suffix_length >= kEntryPathBufferSize) {
         if (too_long || path[0] != '\0') {

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "base/format_text.h"
 #include "base/texts.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
@@ -42,7 +43,7 @@ void ShowFailureText(RunContext& context) {
 // ".new" and the list number (at most three digits, checked before the passes start).
 void FormatSuffix(int k, char* out) {
   char text[24];
-  std::snprintf(text, sizeof(text), ".new%d", k);
+  FormatInto(text, sizeof(text), ".new%d", k);
   std::memcpy(out, text, kSuffixSize - 1);
   out[kSuffixSize - 1] = '\0';
 }
@@ -249,8 +250,8 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
 
   if (result) {
     char step[2 * kListStringBufferSize + 8];
-    std::snprintf(step, sizeof(step), texts::kTextStepFormat, package.generations[k - 1].name,
-                  package.generations[k].name);
+    FormatInto(step, sizeof(step), texts::kTextStepFormat, package.generations[k - 1].name,
+               package.generations[k].name);
     host.SetItemText(dialog, ui::kProgressStep, step);
     host.SetProgressPosition(dialog, ui::kProgressBar, 0);
     host.Paint(dialog);
@@ -260,8 +261,8 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
   ListEntry entry;
   for (uint32_t i = 1; result && i <= count; ++i) {
     char counter[64];
-    std::snprintf(counter, sizeof(counter), texts::kTextFileCounterFormat, static_cast<int>(i),
-                  static_cast<int>(count));
+    FormatInto(counter, sizeof(counter), texts::kTextFileCounterFormat, static_cast<int>(i),
+               static_cast<int>(count));
     host.SetItemText(dialog, ui::kProgressCounter, counter);
     host.SetProgressPosition(dialog, ui::kProgressBar, static_cast<int>(100 * i / count));
     host.Paint(dialog);
