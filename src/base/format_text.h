@@ -93,7 +93,7 @@ inline void AppendFormatV(std::string& out, const char* format, va_list argument
   }
 }
 
-inline std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline std::string FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 inline std::string FormatText(const char* format, ...) {
   std::string out;
   va_list arguments;
@@ -105,7 +105,7 @@ inline std::string FormatText(const char* format, ...) {
 
 // Like snprintf: writes at most size - 1 bytes and a NUL into buffer (size > 0).
 inline void FormatInto(char* buffer, size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    __attribute__((format(gnu_printf, 3, 4)));
 inline void FormatInto(char* buffer, size_t size, const char* format, ...) {
   if (buffer == nullptr || size == 0) return;
   std::string out;

@@ -21,7 +21,7 @@ class RunLog {
 
   // Appends one line, formatted printf-style from code page 932 text, prefixed with the local
   // time, ended with a line break and flushed to the disk.
-  void Line(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void Line(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
   void LineV(const char* format, va_list arguments);
 
  private:
