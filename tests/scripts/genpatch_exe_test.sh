@@ -61,7 +61,8 @@ grep -qF "installed: $r1 " check.out || fail "check: $(cat check.out)"
 "$wine_run" "$genpatch_exe" apply pkg-win.exe --dest inst >apply.out 2>&1 ||
   fail "apply: $(cat apply.out)"
 diff -r inst "src/$r3" || fail "apply left something else than the newest release"
-"$wine_run" "$genpatch_exe" check pkg-win.exe --dest inst >check2.out || fail "check after apply"
+rc=0; "$wine_run" "$genpatch_exe" check pkg-win.exe --dest inst >check2.out || rc=$?
+[ "$rc" = 4 ] || fail "check after apply: exit $rc, not 4 (the newest is installed)"
 grep -qF "installed: $r3 (the newest generation)" check2.out || fail "check: $(cat check2.out)"
 
 # extract: the work docfile, a compound file.

@@ -259,9 +259,35 @@ bool ResolveProgramPath(std::string_view program, ResolvedPath* resolved) {
   std::string host = root;
   std::string parent = root;
   std::string name_utf8;
-  bool existing = true;  // every component so far exists on the host
+  // The path as spelled. Where it exists (or all of it but its last component does), every
+  // component before that exists as spelled too, and a look-up of each one in turn would find
+  // the same: one test instead of one per component.
+  std::vector<std::string> names;
+  names.reserve(stack.size());
   for (const std::string& component : stack) {
     if (!Cp932ToUtf8(component, &name_utf8)) return false;
+    names.push_back(name_utf8);
+  }
+  size_t exact = 0;  // leading components known to exist as spelled
+  if (!names.empty()) {
+    std::string spelled = root;
+    for (size_t i = 0; i + 1 < names.size(); ++i) spelled = JoinHost(spelled, names[i]);
+    const std::string whole = JoinHost(spelled, names.back());
+    struct stat st;
+    if (lstat(whole.c_str(), &st) == 0) {
+      exact = names.size();
+    } else if (names.size() == 1 || lstat(spelled.c_str(), &st) == 0) {
+      exact = names.size() - 1;
+    }
+    for (size_t i = 0; i < exact; ++i) {
+      parent = host;
+      host = JoinHost(host, names[i]);
+    }
+  }
+  bool existing = true;  // every component so far exists on the host
+  for (size_t i = exact; i < stack.size(); ++i) {
+    const std::string& component = stack[i];
+    name_utf8 = names[i];
     parent = host;
     std::string candidate = JoinHost(host, name_utf8);
     if (existing) {
@@ -277,6 +303,7 @@ bool ResolveProgramPath(std::string_view program, ResolvedPath* resolved) {
     }
     host = std::move(candidate);
   }
+  if (!names.empty()) name_utf8 = names.back();
   resolved->host = host;
   resolved->is_root = stack.empty();
   resolved->parent = stack.empty() ? host : parent;
