@@ -10,12 +10,13 @@
 #include "builder/diff_encoder.h"
 #include "format/data_stream.h"
 
+#include "file_pair.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const size_t body = size - 2;
-  const size_t split = body == 0 ? 0 : (static_cast<size_t>(data[0]) << 8 | data[1]) % (body + 1);
-  const std::span<const uint8_t> old_file(data + 2, split);
-  const std::span<const uint8_t> new_file(data + 2 + split, body - split);
+  FilePair pair;
+  if (!SplitFilePair(data, size, &pair)) return 0;
+  const std::span<const uint8_t> old_file = pair.old_file;
+  const std::span<const uint8_t> new_file = pair.new_file;
   gp::format::EntryHeader header;
   const std::vector<uint8_t> diff = gp::builder::EncodeDiff(old_file, new_file, header);
   std::vector<uint8_t> rebuilt;
