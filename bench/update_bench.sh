@@ -8,7 +8,9 @@
 # Apply time of two builds of genpatch, before and after a change:
 #   OLD_GENPATCH=path/to/genpatch NEW_GENPATCH=path/to/genpatch bench/update_bench.sh [REPETITIONS]
 # runs both on the same packages: a generated release tree (50 files, 30 MB, five changed, one
-# added, one removed; always there) and the fetched pairs that are in the cache. Each apply
+# added, one removed; always there), the same tree as three releases (a package with two lists,
+# whose files changed by one list are carried unchanged by the other), and the fetched pairs
+# that are in the cache. Each apply
 # starts from a fresh copy of the old tree; the two builds take turns.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -38,8 +40,9 @@ median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ms() { echo $(( ($2 - $1) / 1000000 )); }
 
 # A release tree of realistic size: 50 files in nested folders, 30 MB in all (a few large
-# programs, many small files); the new one changes five (a few bytes in the middle of each),
-# adds one and removes one.
+# programs, many small files), in three releases: "mid" changes the two largest but one of
+# "old" (a few bytes in the middle of each), "new" changes three more, adds one and removes one. Every file's
+# bytes come from its own seed, so a file that no release changes is the same in all three.
 generate_tree() {  # folder
   python3 - "$1" <<'PY'
 import os, random, sys
@@ -47,15 +50,15 @@ top = sys.argv[1]
 rng = random.Random(14)
 sizes = [8 << 20, 6 << 20, 4 << 20, 3 << 20, 2 << 20] + [rng.randrange(20000, 500000) for _ in range(45)]
 scale = (30 << 20) / sum(sizes)
-for side in ("old", "new"):
-    r = random.Random(14)
+changed = {"mid": (0, 3), "new": (0, 3, 10, 20, 30)}  # new keeps mid's changes
+for side in ("old", "mid", "new"):
     for i, size in enumerate(sizes):
         size = int(size * scale)
         name = os.path.join(top, side, "part%d" % (i % 4), "sub%d" % (i % 3), "file%02d.bin" % i)
         if side == "new" and i == 7:
-            continue  # removed in the new release
-        data = bytearray(r.randbytes(size))
-        if side == "new" and i in (0, 3, 10, 20, 30):
+            continue  # removed in the newest release
+        data = bytearray(random.Random(1000 + i).randbytes(size))
+        if i in changed.get(side, ()):
             data[size // 2:size // 2 + 16] = b"changed release!"
         os.makedirs(os.path.dirname(name), exist_ok=True)
         open(name, "wb").write(data)
@@ -65,9 +68,14 @@ for side in ("old", "new"):
 PY
 }
 
-# Apply time of OLD_GENPATCH and NEW_GENPATCH on one package made from old -> new.
-compare_apply() {  # label old new
-  "$genpatch" build --force -o "$work/p.dat" --data-file "$2" "$3" >/dev/null
+# Apply time of OLD_GENPATCH and NEW_GENPATCH on one package made from the release folders,
+# applied to a copy of the first; the result must be the last.
+compare_apply() {  # label first [middle] last
+  local label="$1"
+  shift
+  local releases=("$@")
+  set -- "$label" "${releases[0]}" "${releases[-1]}"
+  "$genpatch" build --force -o "$work/p.dat" --data-file "${releases[@]}" >/dev/null
   local old_times=() new_times=() which t0 t1
   for _ in $(seq "$reps"); do
     for which in old new; do
@@ -103,6 +111,7 @@ if [ "$compare" = 1 ]; then
   printf '%-44s %10s %10s %8s\n' tree old_apply_ms new_apply_ms new/old
   generate_tree "$work/gen"
   compare_apply "generated: 50 files, 30 MB, 7 changed" "$work/gen/old" "$work/gen/new"
+  compare_apply "generated, 3 releases: 2 passes" "$work/gen/old" "$work/gen/mid" "$work/gen/new"
   for pair in "${pairs[@]}"; do
     set -- $pair
     unpack_pair "$1" "$2" || continue

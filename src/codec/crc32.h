@@ -15,6 +15,10 @@ uint32_t Crc32Update(uint32_t crc, const void* data, int64_t length);
 // empty file. Reads in chunks of at most 4 MiB.
 uint32_t FileCrc32(const char* path);
 
+// Records crc as the checksum of the file at path as it is now (its stamp), for FileCrc32 to
+// answer without reading it: for a file whose checksum was taken while it was written.
+void RememberFileCrc(const char* path, uint32_t crc);
+
 // True when the file exists and its checksum equals expected.
 bool FileMatchesCrc(const char* path, uint32_t expected);
 

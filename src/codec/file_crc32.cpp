@@ -14,6 +14,32 @@ namespace {
 constexpr uint32_t kChunkSize = 4u * 1024 * 1024;
 constexpr uint32_t kEmptyFileCrc = 0xFFFFFFFFu;
 
+// Checksums this process has taken, by file stamp. An update run takes the checksum of an
+// installed file up to three times (the latest-version test, detection, and before it patches
+// the file); a file whose stamp is unchanged is not read again. A table of kRememberedSlots
+// slots chosen by volume and file number, where a newer checksum replaces an older one; its
+// memory is taken at the first use. The programs are single-threaded.
+struct Remembered {
+  platform::FileStamp stamp;
+  uint32_t crc = 0;
+};
+constexpr size_t kRememberedSlots = 4096;
+
+Remembered* Slot(const platform::FileStamp& stamp) {
+  static Remembered* table = new (std::nothrow) Remembered[kRememberedSlots];
+  if (table == nullptr) return nullptr;
+  return &table[(stamp.file * 0x9E3779B97F4A7C15ull ^ stamp.volume) % kRememberedSlots];
+}
+
+const Remembered* FindRemembered(const platform::FileStamp& stamp) {
+  const Remembered* slot = Slot(stamp);
+  return slot != nullptr && slot->stamp == stamp ? slot : nullptr;
+}
+
+void Remember(const platform::FileStamp& stamp, uint32_t crc) {
+  if (Remembered* slot = Slot(stamp)) *slot = {stamp, crc};
+}
+
 }  // namespace
 
 uint32_t FileCrc32(const char* path) {
@@ -24,9 +50,11 @@ uint32_t FileCrc32(const char* path) {
     return 0;
   }
   // The whole size counts, also beyond 4 GiB, so that every byte of the file is checked.
-  uint64_t size = 0;
-  if (!file.Size(&size)) return 0;
+  platform::FileStamp stamp;
+  if (!file.Stamp(&stamp)) return 0;
+  const uint64_t size = stamp.size;
   if (size == 0) return kEmptyFileCrc;
+  if (const Remembered* known = FindRemembered(stamp)) return known->crc;
 
   const uint32_t buffer_size = static_cast<uint32_t>(std::min<uint64_t>(size, kChunkSize));
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[buffer_size]);
@@ -41,7 +69,21 @@ uint32_t FileCrc32(const char* path) {
     crc = Crc32Update(crc, buffer.get(), n);
     remaining -= n;
   }
+  // A file written while it was read is not remembered.
+  platform::FileStamp after;
+  if (file.Stamp(&after) && after == stamp) Remember(stamp, crc);
   return crc;
+}
+
+void RememberFileCrc(const char* path, uint32_t crc) {
+  platform::File file;
+  platform::FileStamp stamp;
+  if (path != nullptr &&
+      file.Open(path, platform::kAccessRead, platform::kShareRead | platform::kShareWrite,
+                platform::Disposition::kOpenExisting) &&
+      file.Stamp(&stamp) && stamp.size != 0) {
+    Remember(stamp, crc);
+  }
 }
 
 bool FileMatchesCrc(const char* path, uint32_t expected) {

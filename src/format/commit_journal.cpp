@@ -18,24 +18,58 @@ bool ValidKindAndFlags(uint8_t kind, uint8_t flags) {
   if (kind == kJournalKindSetAside) {
     return (flags & ~(kJournalKeepBackup | kJournalRemoveEmptyFolder)) == 0;
   }
-  return kind == kJournalKindMoveIn && flags == 0;
+  return (kind == kJournalKindMoveIn || kind == kJournalKindStamp) && flags == 0;
+}
+
+bool ValidStep(const JournalStep& step) {
+  if (!ValidKindAndFlags(step.kind, step.flags) || !ValidPath(step.from)) return false;
+  if (step.kind != kJournalKindStamp) return ValidPath(step.to);
+  uint8_t bytes[kJournalStampBytes];
+  return ParseJournalStamp(step.to, bytes);
+}
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace
+
+std::string JournalStampText(const uint8_t (&bytes)[kJournalStampBytes]) {
+  std::string text;
+  for (const uint8_t byte : bytes) {
+    text += kHexDigits[byte >> 4];
+    text += kHexDigits[byte & 15];
+  }
+  return text;
+}
+
+bool ParseJournalStamp(const std::string& text, uint8_t (&bytes)[kJournalStampBytes]) {
+  if (text.size() != 2 * kJournalStampBytes) return false;
+  for (size_t i = 0; i < kJournalStampBytes; ++i) {
+    const int high = HexValue(text[2 * i]);
+    const int low = HexValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes[i] = static_cast<uint8_t>(high << 4 | low);
+  }
+  return true;
+}
 
 bool EncodeCommitJournal(const CommitJournal& journal, std::vector<uint8_t>* out) {
   out->clear();
   if (journal.steps.size() > kJournalMaxSteps) return false;
   std::vector<uint8_t> bytes(kJournalHeaderSize);
   std::memcpy(bytes.data(), kJournalMagic, kJournalMagicSize);
-  StoreU16(bytes.data() + 8, kJournalVersion);
+  bool stamps = false;
+  for (const JournalStep& step : journal.steps) stamps |= step.kind == kJournalKindStamp;
+  StoreU16(bytes.data() + 8, stamps ? kJournalVersionWithStamps : kJournalVersion);
   StoreU16(bytes.data() + 10, 0);
   StoreU32(bytes.data() + 12, static_cast<uint32_t>(journal.steps.size()));
   for (const JournalStep& step : journal.steps) {
-    if (!ValidKindAndFlags(step.kind, step.flags) || !ValidPath(step.from) ||
-        !ValidPath(step.to)) {
-      return false;
-    }
+    if (!ValidStep(step)) return false;
     uint8_t head[kJournalStepHeaderSize];
     head[0] = step.kind;
     head[1] = step.flags;
@@ -69,8 +103,8 @@ JournalStatus DecodeCommitJournal(std::span<const uint8_t> bytes, uint32_t body_
   uint16_t version = 0;
   uint16_t reserved = 0;
   uint32_t count = 0;
-  if (!reader.ReadU16(&version) || !reader.ReadU16(&reserved) || version != kJournalVersion ||
-      reserved != 0) {
+  if (!reader.ReadU16(&version) || !reader.ReadU16(&reserved) ||
+      (version != kJournalVersion && version != kJournalVersionWithStamps) || reserved != 0) {
     return JournalStatus::kBadVersion;
   }
   // Every step takes at least its header and two bytes of paths.
@@ -88,13 +122,13 @@ JournalStatus DecodeCommitJournal(std::span<const uint8_t> bytes, uint32_t body_
     const uint8_t* to = nullptr;
     if (!reader.ReadU8(&step.kind) || !reader.ReadU8(&step.flags) ||
         !reader.ReadU16(&from_size) || !reader.ReadU16(&to_size) ||
-        !ValidKindAndFlags(step.kind, step.flags) || !reader.ReadView(from_size, &from) ||
-        !reader.ReadView(to_size, &to)) {
+        !reader.ReadView(from_size, &from) || !reader.ReadView(to_size, &to) ||
+        (step.kind == kJournalKindStamp && version != kJournalVersionWithStamps)) {
       return JournalStatus::kBadStep;
     }
     step.from.assign(reinterpret_cast<const char*>(from), from_size);
     step.to.assign(reinterpret_cast<const char*>(to), to_size);
-    if (!ValidPath(step.from) || !ValidPath(step.to)) return JournalStatus::kBadStep;
+    if (!ValidStep(step)) return JournalStatus::kBadStep;
     read.steps.push_back(std::move(step));
   }
   if (!reader.empty()) return JournalStatus::kTrailingBytes;

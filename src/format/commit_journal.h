@@ -3,14 +3,17 @@
 // finish the commit (or undo it). All numbers little-endian:
 //
 //   0   8 bytes  magic "GPCOMMIT"
-//   8   u16      version (1)
+//   8   u16      version: 1, or 2 when the journal has stamp steps
 //   10  u16      reserved, 0
 //   12  u32      step count S (at most kJournalMaxSteps)
 //   16  S steps, back to back:
 //         0  u8   kind: 1 set aside (from: an installed file, to: its aside name),
 //                       2 move in   (from: a stage file,     to: its target)
+//                       3 stamp     (from: a target moved in, to: the 24 hex digits of the
+//                                    12-byte entry header whose time and attributes it gets;
+//                                    version 2 only, after every move)
 //         1  u8   flags: bit 0 keep a ".old" backup of the aside file, bit 1 remove the folder
-//                 of the file when it is left empty (set-aside steps only; 0 for move steps)
+//                 of the file when it is left empty (set-aside steps only; 0 for the others)
 //         2  u16  F, the length of from (1 to kJournalMaxPath)
 //         4  u16  T, the length of to   (1 to kJournalMaxPath)
 //         6  F bytes from, then T bytes to (code page 932 program paths, no terminator, no NUL)
@@ -32,6 +35,7 @@ namespace gp::format {
 inline constexpr char kJournalMagic[] = "GPCOMMIT";
 inline constexpr size_t kJournalMagicSize = sizeof(kJournalMagic) - 1;  // 8, no NUL
 inline constexpr uint16_t kJournalVersion = 1;
+inline constexpr uint16_t kJournalVersionWithStamps = 2;
 inline constexpr size_t kJournalHeaderSize = 16;
 inline constexpr size_t kJournalStepHeaderSize = 6;
 inline constexpr size_t kJournalChecksumSize = 4;
@@ -41,6 +45,8 @@ inline constexpr uint32_t kJournalMaxSteps = 131072;
 
 inline constexpr uint8_t kJournalKindSetAside = 1;
 inline constexpr uint8_t kJournalKindMoveIn = 2;
+inline constexpr uint8_t kJournalKindStamp = 3;
+inline constexpr size_t kJournalStampBytes = 12;
 inline constexpr uint8_t kJournalKeepBackup = 0x01;
 inline constexpr uint8_t kJournalRemoveEmptyFolder = 0x02;
 
@@ -54,6 +60,11 @@ struct JournalStep {
 struct CommitJournal {
   std::vector<JournalStep> steps;
 };
+
+// A stamp step's to: the 12 bytes as 24 upper-case hex digits, and back (false unless the text
+// is exactly that).
+std::string JournalStampText(const uint8_t (&bytes)[kJournalStampBytes]);
+bool ParseJournalStamp(const std::string& text, uint8_t (&bytes)[kJournalStampBytes]);
 
 // The journal's bytes without the checksum into out. False (out cleared) when a step breaks
 // the bounds above: an unknown kind or flag, an empty path, a path too long or holding a NUL,

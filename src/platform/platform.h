@@ -64,6 +64,19 @@ struct LocalTime {
   uint16_t millisecond = 0;
 };
 
+// What tells one state of a file from another: its volume and file number, its size and its
+// last-write and change times (Linux: st_dev, st_ino, st_size, st_mtim, st_ctim; Windows:
+// GetFileInformationByHandle and GetFileInformationByHandleEx with FileBasicInfo). A file
+// whose stamp is unchanged has not been written in between.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;
+  uint64_t write_time = 0;
+  uint64_t change_time = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 // GetLocalTime: the local wall-clock time now.
 LocalTime LocalNow();
 
@@ -92,6 +105,8 @@ class File {
   bool Seek(int64_t offset, Origin origin, uint64_t* position = nullptr);
   // GetFileSizeEx; false when the size cannot be taken.
   bool Size(uint64_t* size);
+  // The file's stamp; false when it cannot be taken.
+  bool Stamp(FileStamp* stamp);
   // FlushFileBuffers (fsync on Linux): the file's data and size reach the disk before it
   // returns. False when the file is not open or the flush fails.
   bool Flush();
@@ -101,6 +116,12 @@ class File {
   // flushes at once (FlushFileBuffers), which needs write access. False when the file is not
   // open or the write-back cannot start.
   bool StartFlush();
+  // Starts writing the bytes [offset, offset + length) to the disk without waiting, so that a
+  // file being written reaches the disk while the rest of it is built and StartFlush and
+  // FinishFlushes have little left to wait for. Linux: sync_file_range; Windows has no such
+  // call and does nothing here (StartFlush flushes the whole file). Errors are left for the
+  // flush to report.
+  void StartWriteBack(uint64_t offset, uint64_t length);
   // True when the last Write or Flush that failed, failed for lack of space on the volume
   // (ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL; ENOSPC, EDQUOT, and EFBIG for a file that may
   // not grow further). Cleared by Open.
@@ -146,6 +167,12 @@ bool FreeSpace(const char* path, uint64_t* free_bytes, uint64_t* volume = nullpt
 bool RemoveFile(const char* path);
 // MoveFile: fails when the destination exists.
 bool RenameFile(const char* from, const char* to);
+// CreateHardLink: gives the existing file the second name link, on the same volume. Fails when
+// link exists, the volume has no hard links, or existing is not a file.
+bool LinkFile(const char* existing, const char* link);
+// The number of names (hard links) of the file at path; 0 when it cannot be read. Opens
+// nothing that another open could refuse.
+uint32_t LinkCount(const char* path);
 // CopyFile with fail-if-exists false: replaces the destination (not a read-only one).
 bool CopyFileReplace(const char* from, const char* to);
 

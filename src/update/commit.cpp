@@ -1,5 +1,6 @@
 #include "update/commit.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -15,6 +16,7 @@
 #include "storage/path_text.h"
 #include "ui/host.h"
 #include "update/entry_path.h"
+#include "update/file_operations.h"
 #include "update/package_tables.h"
 #include "update/run_context.h"
 #include "update/update_run.h"
@@ -30,6 +32,7 @@ using format::JournalStep;
 constexpr uint64_t kMaxJournalBytes = 64u * 1024u * 1024u;
 
 bool IsAside(const JournalStep& step) { return step.kind == format::kJournalKindSetAside; }
+bool IsMove(const JournalStep& step) { return step.kind == format::kJournalKindMoveIn; }
 
 std::string Key(const std::string& path) { return platform::UpperCaseCp932(path); }
 
@@ -37,7 +40,7 @@ std::string Key(const std::string& path) { return platform::UpperCaseCp932(path)
 std::map<std::string, const JournalStep*> MovesByTarget(const CommitJournal& journal) {
   std::map<std::string, const JournalStep*> moves;
   for (const JournalStep& step : journal.steps) {
-    if (!IsAside(step)) moves.emplace(Key(step.to), &step);
+    if (IsMove(step)) moves.emplace(Key(step.to), &step);
   }
   return moves;
 }
@@ -58,8 +61,20 @@ bool Rename(RunContext& context, const std::string& from, const std::string& to)
   return done;
 }
 
-// Aside files become backups or go; folders left empty go; every step's file is accounted for.
+// Files moved in as second names of unchanged files get their entries' times and attributes;
+// aside files become backups or go; folders left empty go; every step's file is accounted for.
 void Finish(RunContext& context, const CommitJournal& journal) {
+  for (const JournalStep& step : journal.steps) {
+    std::array<uint8_t, format::kJournalStampBytes> header;
+    uint8_t bytes[format::kJournalStampBytes];
+    if (step.kind != format::kJournalKindStamp || !FileExists(step.from.c_str()) ||
+        !format::ParseJournalStamp(step.to, bytes)) {
+      continue;
+    }
+    std::memcpy(header.data(), bytes, sizeof bytes);
+    const bool stamped = StampFile(step.from.c_str(), header);
+    context.log.Line("commit: %s %s", stamped ? "stamped" : "could not stamp", step.from.c_str());
+  }
   for (const JournalStep& step : journal.steps) {
     if (!IsAside(step)) continue;
     if (FileExists(step.to.c_str())) {
@@ -99,7 +114,7 @@ bool RollForward(RunContext& context, const CommitJournal& journal) {
     if (!Rename(context, step.from, step.to)) return false;
   }
   for (const JournalStep& step : journal.steps) {
-    if (IsAside(step)) continue;
+    if (!IsMove(step)) continue;
     const bool staged = FileExists(step.from.c_str());
     const bool placed = FileExists(step.to.c_str());
     if (!staged && placed) continue;
@@ -119,7 +134,7 @@ bool RollBack(RunContext& context, const CommitJournal& journal) {
   const auto asides = AsidesByFile(journal);
   bool whole = true;
   for (auto step = journal.steps.rbegin(); step != journal.steps.rend(); ++step) {
-    if (IsAside(*step)) continue;
+    if (!IsMove(*step)) continue;
     if (MoveDone(*step, asides)) {
       const bool deleted = ForceDeleteFile(step->to.c_str());
       context.log.Line("commit: %s %s", deleted ? "took back" : "could not take back",
@@ -132,7 +147,7 @@ bool RollBack(RunContext& context, const CommitJournal& journal) {
     if (FileExists(step->from.c_str()) || !Rename(context, step->to, step->from)) whole = false;
   }
   for (const JournalStep& step : journal.steps) {
-    if (!IsAside(step) && FileExists(step.from.c_str())) ForceDeleteFile(step.from.c_str());
+    if (IsMove(step) && FileExists(step.from.c_str())) ForceDeleteFile(step.from.c_str());
   }
   return whole;
 }
@@ -247,7 +262,7 @@ bool CarryOutCommit(RunContext& context, const CommitJournal& plan) {
     return false;
   }
   for (const JournalStep& step : plan.steps) {
-    if (Rename(context, step.from, step.to)) continue;
+    if ((!IsAside(step) && !IsMove(step)) || Rename(context, step.from, step.to)) continue;
     const bool restored = RollBack(context, plan);
     if (restored) ForceDeleteFile(path.c_str());
     context.log.Line("commit: rolled back%s", restored ? "" : " in part; the journal stays");

@@ -252,9 +252,20 @@ static bool OpenForReading(const char* path, platform::File* file, uint64_t* siz
          file->Size(size);
 }
 
+// A stage file may be a second name of an unchanged file (LinkUnchangedFile). Writing through
+// such a name would change the installed file too, so a target that shares its file with
+// another name loses that name before it is written; false when it keeps it (the name cannot
+// be deleted, for example while the file is open), and then it must not be written.
+static bool DropSharedName(const char* path) {
+  if (platform::LinkCount(path) < 2) return true;
+  ForceDeleteFile(path);
+  return platform::LinkCount(path) == 0;
+}
+
 // Creates or truncates a target to write (write sharing).
 static bool CreateTarget(const char* path, platform::File* file) {
-  return file->Open(path, platform::kAccessWrite, platform::kShareWrite,
+  return DropSharedName(path) &&
+         file->Open(path, platform::kAccessWrite, platform::kShareWrite,
                     platform::Disposition::kCreateAlways);
 }
 
@@ -282,6 +293,7 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
   uint64_t position = format::kEntryHeaderSize;
   uint32_t crc = 0;
   uint64_t total = 0;
+  WriteBackSteps write_back;
   while (position < size) {
     uint8_t length_bytes[format::kWholeFileBlockHeaderSize];
     if (size - position < sizeof length_bytes ||
@@ -305,6 +317,7 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
     }
     crc = Crc32Update(crc, buffer.get(), length);
     total += length;
+    write_back.Wrote(target, total);
     position += sizeof length_bytes + length;
   }
   source.Close();
@@ -337,9 +350,16 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     ShowMissingFile(context);
     return false;
   }
+  // Before the old file is opened, which would keep a name it shares from being deleted.
+  if (!DropSharedName(target_path)) {
+    ShowFailure(context);
+    return false;
+  }
   if (FileCrc32(old_path) != expected_crc) {
     if (!version_check) {
-      if (platform::CopyFileReplace(old_path, target_path)) StartFlushOfCopy(target_path);
+      if (DropSharedName(target_path) && platform::CopyFileReplace(old_path, target_path)) {
+        StartFlushOfCopy(target_path);
+      }
       return true;
     }
     ShowFailure(context);
@@ -377,6 +397,7 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   }
   ReadAhead diff_reader(diff, read_ahead.get(), kPatchStreamBufferSize);
   WriteBehind target_writer(target, write_behind.get(), kPatchStreamBufferSize);
+  target_writer.WriteBackAhead();
 
   uint8_t header_bytes[format::kEntryHeaderSize];
   if (diff_size < sizeof header_bytes || !diff_reader.Read(header_bytes, sizeof header_bytes)) {
@@ -409,6 +430,44 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
     ShowFailure(context);
   }
   return false;
+}
+
+bool LinkUnchangedFile(RunContext& context, const char* old_path, const char* stream_path,
+                       const char* target_path, uint32_t crc, std::array<uint8_t, 12>* header) {
+  DocfileAccess* access = context.work_docfile.access;
+  if (access == nullptr || stream_path == nullptr || old_path == nullptr ||
+      target_path == nullptr ||
+      access->StreamSize(stream_path) < static_cast<int32_t>(format::kEntryHeaderSize) ||
+      !access->OpenStreamByPath(stream_path)) {
+    return false;
+  }
+  const bool read = access->Read(header->data(), format::kEntryHeaderSize) ==
+                    format::kEntryHeaderSize;
+  access->CloseStream();
+  if (!read || FileExists(target_path) || !FileExists(old_path) || FileCrc32(old_path) != crc ||
+      !platform::LinkFile(old_path, target_path)) {
+    return false;
+  }
+  RememberFileCrc(target_path, crc);
+  return true;
+}
+
+bool StampFile(const char* path, const std::array<uint8_t, 12>& header_bytes) {
+  uint8_t bytes[format::kEntryHeaderSize];
+  std::memcpy(bytes, header_bytes.data(), sizeof bytes);
+  const StreamHeader header = DecodeHeader(bytes);
+  // The time needs write access, which the read-only attribute refuses.
+  const uint32_t attributes = platform::ReadAttributes(path);
+  if (attributes != platform::kInvalidAttributes && (attributes & platform::kAttrReadOnly) != 0) {
+    platform::WriteAttributes(path, attributes & ~platform::kAttrReadOnly);
+  }
+  platform::File file;
+  const bool timed = file.Open(path, platform::kAccessWrite,
+                               platform::kShareRead | platform::kShareWrite,
+                               platform::Disposition::kOpenExisting) &&
+                     StampTime(file, header.time);
+  file.Close();
+  return platform::WriteAttributes(path, header.attributes) && timed;
 }
 
 bool CreateFolderPath(FolderJournalState& journal, const char* folder_path) {

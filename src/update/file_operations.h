@@ -9,6 +9,7 @@
 // of the run context's host with the package's message caption, an OK button and no owner.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -53,6 +54,20 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
 // succeed, and written says nothing was built (a copy's flush is started too).
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
                uint32_t expected_crc, const char* diff_path, WrittenFile* written = nullptr);
+
+// The stage file of an entry that leaves a file unchanged (its old and new checksums are the
+// same, and so are its old and new paths): instead of a copy written byte by byte, target_path
+// becomes a second name of old_path (a hard link), so that an update writes to the disk only
+// what it changes. The entry header of the stream at stream_path, whose time and attributes
+// the commit gives the file once it is in place, goes to header. False, with nothing made,
+// when old_path does not have the checksum crc, target_path exists, or the volume cannot link:
+// the caller then writes the stage file as usual.
+bool LinkUnchangedFile(RunContext& context, const char* old_path, const char* stream_path,
+                       const char* target_path, uint32_t crc, std::array<uint8_t, 12>* header);
+
+// Gives the file at path the time and attributes of an entry header (12 bytes). False when
+// either cannot be set.
+bool StampFile(const char* path, const std::array<uint8_t, 12>& header);
 
 // Makes sure every folder of folder_path (absolute, no trailing backslash) exists; the folders
 // it creates are journaled (in journal) as one pair (deepest existing folder, relative rest).

@@ -33,19 +33,29 @@ bool ReadAhead::Read(void* out, size_t size) {
   return true;
 }
 
+// The checksum is taken of what is passed on to the file, in large pieces, rather than of
+// each small write (a diff's copies and literal runs are often a few bytes).
 bool WriteBehind::Write(const void* data, size_t size) {
-  crc_ = Crc32Update(crc_, data, static_cast<int64_t>(size));
   written_ += size;
   if (size > capacity_ - used_ && !Flush()) return false;
-  if (size >= capacity_) return platform::WriteAll(file_, data, static_cast<uint32_t>(size));
+  if (size >= capacity_) {
+    crc_ = Crc32Update(crc_, data, static_cast<int64_t>(size));
+    if (!platform::WriteAll(file_, data, static_cast<uint32_t>(size))) return false;
+    in_file_ += size;
+    if (write_back_) write_back_steps_.Wrote(file_, in_file_);
+    return true;
+  }
   if (size != 0) std::memcpy(buffer_ + used_, data, size);
   used_ += size;
   return true;
 }
 
 bool WriteBehind::Flush() {
+  crc_ = Crc32Update(crc_, buffer_, static_cast<int64_t>(used_));
   const bool ok = platform::WriteAll(file_, buffer_, static_cast<uint32_t>(used_));
+  in_file_ += used_;
   used_ = 0;
+  if (ok && write_back_) write_back_steps_.Wrote(file_, in_file_);
   return ok;
 }
 

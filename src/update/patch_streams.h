@@ -29,6 +29,23 @@ class ReadAhead {
   size_t end_ = 0;
 };
 
+// Starts the disk write of a file being written, a step at a time, so that the disk works while
+// the rest of the file is built and the flush before the commit finds little left to write.
+// For stage files only: temporary files are deleted before they would need to reach the disk.
+class WriteBackSteps {
+ public:
+  // The file now holds bytes [0, end).
+  void Wrote(platform::File& file, uint64_t end) {
+    if (end - started_ < kStep) return;
+    file.StartWriteBack(started_, end - started_);
+    started_ = end;
+  }
+
+ private:
+  static constexpr uint64_t kStep = 1u << 20;
+  uint64_t started_ = 0;
+};
+
 // Writes a file front to back through a write-behind buffer. A write that the file does not
 // take whole fails, when it is passed on.
 class WriteBehind {
@@ -38,7 +55,10 @@ class WriteBehind {
 
   bool Write(const void* data, size_t size);
   bool Flush();
-  // The checksum of every byte handed to Write so far (0xFFFFFFFF when there were none).
+  // Starts the disk write of what the file receives as it goes (WriteBackSteps).
+  void WriteBackAhead() { write_back_ = true; }
+  // The checksum of every byte handed to Write, once Flush has passed them all on (0xFFFFFFFF
+  // when there were none).
   uint32_t crc() const;
 
  private:
@@ -48,6 +68,9 @@ class WriteBehind {
   size_t used_ = 0;
   uint32_t crc_ = 0;
   uint64_t written_ = 0;
+  uint64_t in_file_ = 0;
+  bool write_back_ = false;
+  WriteBackSteps write_back_steps_;
 };
 
 // The old file of a patch. It is read in aligned blocks that stay in memory: a diff's many

@@ -1,7 +1,12 @@
 // The flags and the outcome of one update run (part of the run context).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
 
 namespace gp {
 
@@ -60,6 +65,11 @@ struct RunState {
   uint32_t last_check_failed = 0;  // result of the most recent access check
   uint32_t run_completed = 0;      // the run reached its final message
   RunOutcome outcome = RunOutcome::kNotRun;
+  // Stage files that are second names of unchanged files, each with the index in
+  // linked_headers of the entry header (time and attributes) that the commit gives the file
+  // once it is in place.
+  std::map<std::string, size_t> linked_stages;
+  std::vector<std::array<uint8_t, 12>> linked_headers;
   void Reset() { *this = RunState(); }
 };
 

@@ -1,5 +1,6 @@
 #include "update/update_run.h"
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -8,6 +9,7 @@
 
 #include "base/format_text.h"
 #include "base/texts.h"
+#include "codec/crc32.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/file_helpers.h"
@@ -68,6 +70,20 @@ bool EntryPath(PackageTables& package, int generation, const char* data_path, co
 }
 
 std::string WithSuffix(const char* path, const char* suffix) { return std::string(path) + suffix; }
+
+// Whether an entry leaves its file as it was, under the same path, so that its stage file may
+// be a second name of the old file (LinkUnchangedFile) rather than a copy. Not with backups:
+// the backup and the new file would then be one file under two names.
+bool MayLinkUnchanged(const PackageTables& package, const ListEntry& entry, bool old_resolved,
+                      const char* old_path, const char* previous_suffix, const char* stage_path,
+                      const char* current_suffix) {
+  if (!old_resolved || entry.old_crc == 0 || entry.old_crc != entry.new_crc || package.Backup()) {
+    return false;
+  }
+  const size_t old_length = std::strlen(old_path) - std::strlen(previous_suffix);
+  const size_t stage_length = std::strlen(stage_path) - std::strlen(current_suffix);
+  return old_length == stage_length && std::memcmp(old_path, stage_path, old_length) == 0;
+}
 
 void SetWait(RunContext& context) { context.host.SetWaitCursor(); }
 void SetArrow(RunContext& context) { context.host.SetArrowCursor(); }
@@ -292,6 +308,17 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
         result = false;
         break;
       }
+      if (MayLinkUnchanged(package, entry, old_resolved, old_path, previous_suffix, stage_path,
+                           current_suffix)) {
+        std::array<uint8_t, 12> header;
+        if (LinkUnchangedFile(context, old_path, entry.new_data_path, stage_path, entry.old_crc,
+                              &header)) {
+          run.linked_stages[stage_path] = run.linked_headers.size();
+          run.linked_headers.push_back(header);
+          context.log.Line("list %d: %s unchanged, linked as %s", k, old_path, stage_path);
+          continue;
+        }
+      }
       WrittenFile written;
       if (!ApplyFileEntry(context, old_path, entry.new_data_path, stage_path, entry.old_crc,
                           &written)) {
@@ -311,6 +338,7 @@ bool ApplyList(RunContext& context, ui::Window dialog, int k, const char* previo
           result = false;
           break;
         }
+        RememberFileCrc(stage_path, written.crc);
       } else {
         context.log.Line("list %d: %s not built (no matching old file)", k, stage_path);
       }
@@ -366,21 +394,28 @@ class CommitPlan {
     targets_.emplace(platform::UpperCaseCp932(target), moves_.size());
     moves_.push_back({format::kJournalKindMoveIn, 0, stage, target});
   }
+  void Stamp(const char* target, const std::array<uint8_t, 12>& header) {
+    uint8_t bytes[format::kJournalStampBytes];
+    std::memcpy(bytes, header.data(), sizeof bytes);
+    stamps_.push_back({format::kJournalKindStamp, 0, target, format::JournalStampText(bytes)});
+  }
   bool IsTarget(const char* path) const {
     return targets_.count(platform::UpperCaseCp932(path)) != 0;
   }
   const std::vector<format::JournalStep>& moves() const { return moves_; }
-  // The asides first, then the moves.
+  // The asides first, then the moves, then the stamps.
   format::CommitJournal Steps() const {
     format::CommitJournal journal;
     journal.steps = asides_;
     journal.steps.insert(journal.steps.end(), moves_.begin(), moves_.end());
+    journal.steps.insert(journal.steps.end(), stamps_.begin(), stamps_.end());
     return journal;
   }
 
  private:
   std::vector<format::JournalStep> asides_;
   std::vector<format::JournalStep> moves_;
+  std::vector<format::JournalStep> stamps_;
   std::map<std::string, size_t> aside_;
   std::map<std::string, size_t> targets_;
 };
@@ -405,7 +440,14 @@ bool CommitUpdate(RunContext& context, int s, int last, const char* suffix) {
     if (entry.new_name[0] == '\0') continue;
     if (!EntryPath(package, last, entry.new_data_path, entry.new_name, new_path)) continue;
     const std::string stage = WithSuffix(new_path, suffix);
-    if (FileExists(stage.c_str())) plan.MoveIn(stage, new_path);
+    if (!FileExists(stage.c_str())) continue;
+    plan.MoveIn(stage, new_path);
+    // A stage file that is the unchanged old file under a second name gets its entry's time
+    // and attributes once it is in place.
+    const auto linked = context.run.linked_stages.find(stage);
+    if (linked != context.run.linked_stages.end()) {
+      plan.Stamp(new_path, context.run.linked_headers[linked->second]);
+    }
   }
 
   // The installed files of the first list: retired (deleted, or kept as a backup where the

@@ -50,6 +50,31 @@ TEST(CommitJournal, WorkedExampleAndRoundTrip) {
   EXPECT_EQ(read.steps[1].from, "C:\\A\\X.new1");
 }
 
+// The example with a stamp step for the file moved in: time 2024-05-06 07:08:09.010, read-only
+// and archive.
+CommitJournal WithStamp() {
+  CommitJournal journal = Example();
+  const uint8_t header[kJournalStampBytes] = {0xE8, 0x07, 5, 6, 7, 8, 9, 10, 0x21, 0, 0, 0};
+  journal.steps.push_back({kJournalKindStamp, 0, "C:\\A\\X", JournalStampText(header)});
+  return journal;
+}
+
+TEST(CommitJournal, StampStepsMakeAVersionTwoJournal) {
+  const Bytes bytes = Sealed(WithStamp());
+  EXPECT_EQ(bytes[8], 2) << "version";
+  CommitJournal read;
+  ASSERT_EQ(DecodeCommitJournal(bytes, BodyCrc(bytes), &read), JournalStatus::kOk);
+  ASSERT_EQ(read.steps.size(), 3u);
+  EXPECT_EQ(read.steps[2].kind, kJournalKindStamp);
+  EXPECT_EQ(read.steps[2].to, "E80705060708090A21000000");
+  uint8_t header[kJournalStampBytes] = {};
+  ASSERT_TRUE(ParseJournalStamp(read.steps[2].to, header));
+  EXPECT_EQ(header[7], 10);
+  EXPECT_EQ(header[8], 0x21);
+  EXPECT_FALSE(ParseJournalStamp("E80705060708090A2100000", header)) << "23 digits";
+  EXPECT_FALSE(ParseJournalStamp("e80705060708090A21000000", header)) << "lower case";
+}
+
 TEST(CommitJournal, DamagedOrForeignBytesAreRejected) {
   const Bytes good = Sealed(Example());
   CommitJournal read;
@@ -68,14 +93,19 @@ TEST(CommitJournal, DamagedOrForeignBytesAreRejected) {
   magic[0] = 'X';
   EXPECT_EQ(status(magic), JournalStatus::kBadMagic);
   Bytes version = good;
-  version[8] = 2;
+  version[8] = 3;
   EXPECT_EQ(status(version), JournalStatus::kBadVersion);
   Bytes count = good;
   count[12] = 3;
   EXPECT_EQ(status(count), JournalStatus::kBadStep) << "a step past the end";
   Bytes kind = good;
   kind[16] = 3;
-  EXPECT_EQ(status(kind), JournalStatus::kBadStep);
+  EXPECT_EQ(status(kind), JournalStatus::kBadStep) << "a stamp step in a version 1 journal";
+  Bytes stamp = Sealed(WithStamp());
+  stamp[stamp.size() - kJournalChecksumSize - 1] = 'g';
+  EXPECT_EQ(status(stamp), JournalStatus::kBadStep) << "a stamp that is not 24 hex digits";
+  kind[8] = 2;
+  EXPECT_EQ(status(kind), JournalStatus::kBadStep) << "a stamp step's to is not 24 hex digits";
   Bytes flags = good;
   flags[kJournalHeaderSize + 6 + 6 + 15 + 1] = 1;  // a flag on a move step
   EXPECT_EQ(status(flags), JournalStatus::kBadStep);
@@ -107,6 +137,7 @@ TEST(FuzzSeeds, CommitJournalCorpusMatchesItsGenerator) {
     many.steps.push_back({kJournalKindMoveIn, 0, name + ".new2", name});
   }
   seeds["several"] = Sealed(many);
+  seeds["stamp"] = Sealed(WithStamp());
   Bytes cut = Sealed(Example());
   cut.resize(30);
   seeds["cut"] = cut;

@@ -3,6 +3,8 @@
 // and, under Wine, for the Windows program driven through its windows by uidriver.exe.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/texts.h"
 #include "platform/platform.h"
 #include "program_runner.h"
@@ -97,6 +99,27 @@ TEST_P(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
     test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
     EXPECT_FALSE(fs::exists(installed / "doc")) << "a folder left empty goes with its last file";
     EXPECT_EQ(Run(package, installed).transcript, "UPDATE: LATEST\n");
+  }
+}
+
+// The addition of 1.1 is carried into 2.0 unchanged but with a later time: its stage file is
+// the installed file under a second name, and the commit gives the file its new time. No file
+// keeps two names afterwards.
+TEST_P(UpdateScenarios, CarriedFilesTakeTheirNewTimeAndKeepOneName) {
+  const fs::path carried = test::PathFromUtf8("新しい/深い/追加.txt");
+  const auto later = fs::last_write_time(dir_ / kNames[2] / carried) + std::chrono::hours(24 * 400);
+  fs::last_write_time(dir_ / kNames[2] / carried, later);
+  const fs::path package = Package();
+  for (size_t g = 0; g + 1 < releases_.size(); ++g) {
+    SCOPED_TRACE(kNames[g]);
+    const fs::path installed = Install(releases_[g]);
+    EXPECT_EQ(Run(package, installed).transcript, "UPDATE: DONE\n");
+    test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+    EXPECT_TRUE(fs::last_write_time(installed / carried) == later);
+    for (const auto& entry : fs::recursive_directory_iterator(installed)) {
+      if (!entry.is_regular_file()) continue;
+      EXPECT_EQ(entry.hard_link_count(), 1u) << entry.path();
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -496,6 +497,38 @@ TEST_F(FileOperationsTest, AnEntryWithADiffPatchesTheOldFile) {
                            {{"1\\_\\1.dat", test::WholeFileBytes(Bytes("new"), {3})}});
   ASSERT_TRUE(Apply(P("does not exist"), "1\\_\\1.dat", P("N.new1"), 0));
   EXPECT_EQ(test::ReadBytes(H("N.new1")), Bytes("new"));
+  EXPECT_TRUE(Messages().empty());
+}
+
+// An unchanged file's stage file is the old file under a second name; its entry's time is given
+// later (the commit's stamp step), and nothing written to a stage file reaches the file it
+// shares.
+TEST_F(FileOperationsTest, AnUnchangedFileIsLinkedAndNeverWrittenThrough) {
+  const std::string old_path = Put("MAIN.EXE", Bytes("ABCDEFGH"));
+  StampDescription stamp;
+  stamp.year = 2021;
+  const std::vector<uint8_t> identity = DiffBytes(stamp).ShortCopy(8, 0).bytes();
+  test::InstallWorkDocfile(context().work_docfile, work_, {{"1\\_\\0.dif", identity}});
+  std::array<uint8_t, 12> header{};
+  EXPECT_FALSE(LinkUnchangedFile(context(), old_path.c_str(), "1\\_\\0.dif",
+                                 P("MAIN.EXE.new1").c_str(), Crc(Bytes("other")), &header));
+  EXPECT_FALSE(fs::exists(H("MAIN.EXE.new1"))) << "another checksum links nothing";
+  ASSERT_TRUE(LinkUnchangedFile(context(), old_path.c_str(), "1\\_\\0.dif",
+                                P("MAIN.EXE.new1").c_str(), Crc(Bytes("ABCDEFGH")), &header));
+  EXPECT_TRUE(std::equal(header.begin(), header.end(), identity.begin()));
+  EXPECT_EQ(fs::hard_link_count(H("MAIN.EXE")), 2u);
+
+  ASSERT_TRUE(StampFile(P("MAIN.EXE.new1").c_str(), header));
+  ExpectStamp(H("MAIN.EXE"), 2021, 11, 12, 15, 37, 52);
+
+  // A patch or a whole file written to the shared name leaves the old file as it was.
+  ASSERT_TRUE(Patch(old_path, P("MAIN.EXE.new1"), Crc(Bytes("ABCDEFGH")),
+                    DiffBytes().Literal("xy").bytes()));
+  EXPECT_EQ(test::ReadBytes(H("MAIN.EXE.new1")), Bytes("xy"));
+  EXPECT_EQ(test::ReadBytes(H("MAIN.EXE")), Bytes("ABCDEFGH"));
+  ASSERT_TRUE(platform::LinkFile(old_path.c_str(), P("MAIN.EXE.new2").c_str()));
+  ASSERT_TRUE(Whole(P("MAIN.EXE.new2"), test::WholeFileBytes(Bytes("w"), {1})));
+  EXPECT_EQ(test::ReadBytes(H("MAIN.EXE")), Bytes("ABCDEFGH"));
   EXPECT_TRUE(Messages().empty());
 }
 

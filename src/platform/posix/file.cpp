@@ -191,6 +191,20 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
+bool File::Stamp(FileStamp* stamp) {
+  struct stat st;
+  if (native_ < 0 || fstat(static_cast<int>(native_), &st) != 0) return false;
+  constexpr uint64_t kNano = 1000000000ull;
+  stamp->volume = static_cast<uint64_t>(st.st_dev);
+  stamp->file = static_cast<uint64_t>(st.st_ino);
+  stamp->size = static_cast<uint64_t>(st.st_size);
+  stamp->write_time = static_cast<uint64_t>(st.st_mtim.tv_sec) * kNano +
+                      static_cast<uint64_t>(st.st_mtim.tv_nsec);
+  stamp->change_time = static_cast<uint64_t>(st.st_ctim.tv_sec) * kNano +
+                       static_cast<uint64_t>(st.st_ctim.tv_nsec);
+  return true;
+}
+
 LocalTime LocalNow() {
   LocalTime t;
   struct timespec now;
@@ -226,6 +240,12 @@ bool File::StartFlush() {
   if (errno == EINVAL || errno == ENOSYS || errno == ESPIPE) return Flush();
   disk_full_ = IsDiskFullError(errno);
   return false;
+}
+
+void File::StartWriteBack(uint64_t offset, uint64_t length) {
+  if (native_ < 0 || length == 0) return;
+  sync_file_range(static_cast<int>(native_), static_cast<off_t>(offset),
+                  static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
 }
 
 struct FileAccess {

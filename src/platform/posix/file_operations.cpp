@@ -293,6 +293,25 @@ bool RenameFile(const char* from, const char* to) {
   return rename(source.host.c_str(), destination.c_str()) == 0;
 }
 
+bool LinkFile(const char* existing, const char* link_path) {
+  ResolvedPath source;
+  ResolvedPath target;
+  if (!Resolve(existing, &source) || !Resolve(link_path, &target)) return false;
+  if (source.is_root || target.is_root || target.trailing_separator) return false;
+  struct stat st;
+  if (lstat(source.host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (lstat(target.host.c_str(), &st) == 0) return false;
+  fault::BeforeChange(fault::Change::kCreate, link_path);
+  return link(source.host.c_str(), target.host.c_str()) == 0;
+}
+
+uint32_t LinkCount(const char* path) {
+  ResolvedPath resolved;
+  struct stat st;
+  if (!Resolve(path, &resolved) || lstat(resolved.host.c_str(), &st) != 0) return 0;
+  return static_cast<uint32_t>(st.st_nlink);
+}
+
 bool CopyFileReplace(const char* from, const char* to) {
   ResolvedPath source;
   ResolvedPath target;

@@ -135,6 +135,24 @@ bool File::Size(uint64_t* size) {
   return true;
 }
 
+bool File::Stamp(FileStamp* stamp) {
+  BY_HANDLE_FILE_INFORMATION info;
+  FILE_BASIC_INFO basic;
+  if (!IsOpen() || !GetFileInformationByHandle(AsHandle(native_), &info) ||
+      !GetFileInformationByHandleEx(AsHandle(native_), FileBasicInfo, &basic, sizeof basic)) {
+    return false;
+  }
+  const auto join = [](DWORD high, DWORD low) {
+    return (static_cast<uint64_t>(high) << 32) | low;
+  };
+  stamp->volume = info.dwVolumeSerialNumber;
+  stamp->file = join(info.nFileIndexHigh, info.nFileIndexLow);
+  stamp->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+  stamp->write_time = join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+  stamp->change_time = static_cast<uint64_t>(basic.ChangeTime.QuadPart);
+  return true;
+}
+
 LocalTime LocalNow() {
   SYSTEMTIME st;
   GetLocalTime(&st);
@@ -150,6 +168,8 @@ bool File::Flush() {
 }
 
 bool File::StartFlush() { return Flush(); }
+
+void File::StartWriteBack(uint64_t /*offset*/, uint64_t /*length*/) {}
 
 bool FinishFlushes(const std::string* /*paths*/, size_t /*count*/, std::string* /*failed_path*/,
                    bool* disk_full) {
@@ -255,6 +275,28 @@ bool RenameFile(const char* from, const char* to) {
   // move is on the disk when the call returns: the commit relies on that order.
   const DWORD flags = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
   return MoveFileExW(a.c_str(), b.c_str(), flags) != FALSE;
+}
+
+bool LinkFile(const char* existing, const char* link) {
+  const std::wstring a = WidePath(existing);
+  const std::wstring b = WidePath(link);
+  if (a.empty() || b.empty()) return false;
+  fault::BeforeChange(fault::Change::kCreate, link);
+  return CreateHardLinkW(b.c_str(), a.c_str(), nullptr) != FALSE;
+}
+
+uint32_t LinkCount(const char* path) {
+  const std::wstring wide = WidePath(path);
+  if (wide.empty()) return 0;
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+  CloseHandle(handle);
+  return known ? info.nNumberOfLinks : 0;
 }
 
 bool CopyFileReplace(const char* from, const char* to) {
