@@ -10,7 +10,9 @@
 # runs both on the same packages: a generated release tree (50 files, 30 MB, five changed, one
 # added, one removed; always there), the same tree as three releases (a package with two lists,
 # whose files changed by one list are carried unchanged by the other), and the fetched pairs
-# that are in the cache. Each apply
+# that are in the cache. The last column times the old program followed by `sync -f` of the
+# destination's volume: until then its result is not on the disk, as the new program's is
+# when it ends (it also flushes whatever else that volume holds, so it is an upper bound). Each apply
 # starts from a fresh copy of the old tree; the two builds take turns.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -76,21 +78,31 @@ compare_apply() {  # label first [middle] last
   local releases=("$@")
   set -- "$label" "${releases[0]}" "${releases[-1]}"
   "$genpatch" build --force -o "$work/p.dat" --data-file "${releases[@]}" >/dev/null
-  local old_times=() new_times=() which t0 t1
+  local old_times=() new_times=() synced_times=() which t0 t1 t2
   for _ in $(seq "$reps"); do
     for which in old new; do
       rm -rf "$work/inst" && cp -r "$2" "$work/inst" && sync
       local program="$OLD_GENPATCH"
       [ "$which" = new ] && program="$NEW_GENPATCH"
       t0=$(now); "$program" apply "$work/p.dat" --dest "$work/inst" 2>/dev/null; t1=$(now)
+      # The old program's result is on the disk only after a flush of the volume.
+      [ "$which" = old ] && sync -f "$work/inst"
+      t2=$(now)
       diff -r "$work/inst" "$3" >/dev/null || { echo "$which: apply result differs for $1" >&2; exit 1; }
-      if [ "$which" = old ]; then old_times+=("$(ms "$t0" "$t1")"); else new_times+=("$(ms "$t0" "$t1")"); fi
+      if [ "$which" = old ]; then
+        old_times+=("$(ms "$t0" "$t1")")
+        synced_times+=("$(ms "$t0" "$t2")")
+      else
+        new_times+=("$(ms "$t0" "$t1")")
+      fi
     done
   done
-  local old_ms new_ms
+  local old_ms new_ms synced_ms
   old_ms=$(printf '%s\n' "${old_times[@]}" | median)
+  synced_ms=$(printf '%s\n' "${synced_times[@]}" | median)
   new_ms=$(printf '%s\n' "${new_times[@]}" | median)
-  printf '%-44s %10s %10s %8.3f\n' "$1" "$old_ms" "$new_ms" "$(echo "$new_ms / ($old_ms + 0.001)" | bc -l)"
+  printf '%-44s %10s %10s %8.3f %14s\n' "$1" "$old_ms" "$new_ms" \
+    "$(echo "$new_ms / ($old_ms + 0.001)" | bc -l)" "$synced_ms"
 }
 
 # The cached release pairs (tarball names without .tgz): old new.
@@ -108,7 +120,7 @@ unpack_pair() {  # old new
 }
 
 if [ "$compare" = 1 ]; then
-  printf '%-44s %10s %10s %8s\n' tree old_apply_ms new_apply_ms new/old
+  printf '%-44s %10s %10s %8s %14s\n' tree old_apply_ms new_apply_ms new/old old+sync_ms
   generate_tree "$work/gen"
   compare_apply "generated: 50 files, 30 MB, 7 changed" "$work/gen/old" "$work/gen/new"
   compare_apply "generated, 3 releases: 2 passes" "$work/gen/old" "$work/gen/mid" "$work/gen/new"
