@@ -1,8 +1,11 @@
 #include "builder/compact_diff_encoder.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "builder/diff_match_finder.h"
+#include "codec/compact_diff_decoder.h"
+#include "codec/compact_models.h"
 #include "codec/crc32.h"
 #include "format/compact.h"
 
@@ -18,19 +21,27 @@ constexpr size_t kMinZeroRun = 4;
 constexpr int64_t kMatchGain = 8;
 constexpr uint64_t kProgressStep = uint64_t{1} << 20;
 
+struct Triple {
+  uint64_t add = 0;
+  uint64_t literal = 0;
+  int64_t seek = 0;
+};
+
 struct Sections {
-  std::vector<uint8_t> control;
-  std::vector<uint8_t> differences;  // raw, packed at the end
+  std::vector<Triple> triples;
+  std::vector<uint8_t> differences;  // one byte per add byte
   std::vector<uint8_t> literals;
 };
 
 std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_size,
+                              bool coded,
                               const std::vector<uint8_t>& control,
                               const std::vector<uint8_t>& differences,
                               const std::vector<uint8_t>& literals) {
   const std::vector<uint8_t>* parts[format::kCompactSectionCount] = {&control, &differences,
                                                                      &literals};
   format::CompactDiffHeader h;
+  h.coded = coded;
   h.new_size = new_size;
   for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
     h.length[i] = parts[i]->size();
@@ -43,6 +54,55 @@ std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_si
   format::AppendCompactDiffHeader(h, &out);
   for (const auto* part : parts) out.insert(out.end(), part->begin(), part->end());
   return out;
+}
+
+// GPD2: the triples reordered as (seek, add, literal), a triple that appends nothing folded
+// into the next one's seek, each seek coded less the previous literal length (zero when the
+// old and the new file stay aligned across the literal); the sections coded by their models.
+void CodeSections(std::span<const uint8_t> old_file, const Sections& s,
+                                  std::vector<uint8_t> (&out)[format::kCompactSectionCount]) {
+  const auto models = std::make_unique<codec::CompactModels>();
+  codec::BitEncoder control(&out[format::kControlSection]);
+  codec::BitEncoder differences(&out[format::kDifferenceSection]);
+  std::vector<uint8_t>& literal_out = out[format::kLiteralSection];
+  literal_out.push_back(codec::kCodedLiterals);
+  codec::BitEncoder literals(&literal_out);
+  int64_t seek = 0;
+  uint64_t position = 0;
+  uint64_t previous_literal = 0;
+  size_t next_difference = 0;
+  size_t next_literal = 0;
+  int old_prev = 0;
+  for (const Triple& t : s.triples) {
+    if (t.add == 0 && t.literal == 0) {
+      seek += t.seek;
+      continue;
+    }
+    const int64_t coded = seek - static_cast<int64_t>(previous_literal);
+    const uint64_t magnitude = coded < 0 ? 0 - static_cast<uint64_t>(coded) : static_cast<uint64_t>(coded);
+    models->control.CodeNumber(control, magnitude, codec::ControlModel::kSeek);
+    if (magnitude != 0) models->control.CodeSign(control, coded < 0 ? 1 : 0);
+    models->control.CodeNumber(control, t.add, codec::ControlModel::kAdd);
+    models->control.CodeNumber(control, t.literal, codec::ControlModel::kLiteral);
+    position = static_cast<uint64_t>(static_cast<int64_t>(position) + seek);
+    for (uint64_t i = 0; i < t.add; ++i) {
+      const int old_byte = old_file[static_cast<size_t>(position + i)];
+      models->differences.Code(differences, s.differences[next_difference++], old_byte, old_prev);
+      old_prev = old_byte;
+    }
+    position += t.add;
+    for (uint64_t i = 0; i < t.literal; ++i) models->literals.Code(literals, s.literals[next_literal++]);
+    previous_literal = t.literal;
+    seek = t.seek;
+  }
+  control.Finish();
+  differences.Finish();
+  literals.Finish();
+  // Literals that do not shrink (compressed data) are stored.
+  if (literal_out.size() >= s.literals.size() + 1) {
+    literal_out.assign(1, codec::kStoredLiterals);
+    literal_out.insert(literal_out.end(), s.literals.begin(), s.literals.end());
+  }
 }
 
 }  // namespace
@@ -78,7 +138,8 @@ std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw) {
 std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        std::span<const uint8_t> new_file,
                                        const format::EntryHeader& header, CompactDiffStats* stats,
-                                       const CompactDiffProgress& progress) {
+                                       const CompactDiffProgress& progress,
+                                       CompactDiffVersion version) {
   CompactDiffStats local;
   if (stats == nullptr) stats = &local;
   *stats = CompactDiffStats();
@@ -100,9 +161,7 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
       s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
     }
     s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
-    AppendVarint(static_cast<uint64_t>(add), &s.control);
-    AppendVarint(static_cast<uint64_t>(literal), &s.control);
-    AppendVarint(format::ZigZag(seek), &s.control);
+    s.triples.push_back({static_cast<uint64_t>(add), static_cast<uint64_t>(literal), seek});
     ++stats->controls;
     stats->added_bytes += static_cast<size_t>(add);
     stats->literal_bytes += static_cast<size_t>(literal);
@@ -179,8 +238,21 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
     last_offset = pos - scan;
   }
   if (progress) progress(static_cast<uint64_t>(new_size), static_cast<uint64_t>(new_size));
-  return Assemble(header, static_cast<uint64_t>(new_size), s.control,
-                  PackDifferences(s.differences), s.literals);
+  if (version == CompactDiffVersion::kRaw) {
+    std::vector<uint8_t> control;
+    for (const Triple& t : s.triples) {
+      AppendVarint(t.add, &control);
+      AppendVarint(t.literal, &control);
+      AppendVarint(format::ZigZag(t.seek), &control);
+    }
+    return Assemble(header, static_cast<uint64_t>(new_size), false, control,
+                    PackDifferences(s.differences), s.literals);
+  }
+  std::vector<uint8_t> coded[format::kCompactSectionCount];
+  CodeSections(old_file, s, coded);
+  return Assemble(header, static_cast<uint64_t>(new_size), true,
+                  coded[format::kControlSection], coded[format::kDifferenceSection],
+                  coded[format::kLiteralSection]);
 }
 
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size) {
@@ -193,7 +265,7 @@ std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint
     AppendVarint(size, &differences);
     AppendVarint(0, &differences);
   }
-  return Assemble(header, size, control, differences, {});
+  return Assemble(header, size, false, control, differences, {});
 }
 
 }  // namespace gp::builder

@@ -30,6 +30,9 @@ struct CompactDiffStats {
   size_t literal_bytes = 0;
 };
 
+// GPD2 (coded sections) is what the generator writes; GPD1 (raw sections) is still read.
+enum class CompactDiffVersion { kRaw = 1, kCoded = 2 };
+
 // Called now and then with the new-file bytes done so far.
 using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;
 
@@ -38,9 +41,11 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        std::span<const uint8_t> new_file,
                                        const format::EntryHeader& header,
                                        CompactDiffStats* stats = nullptr,
-                                       const CompactDiffProgress& progress = nullptr);
+                                       const CompactDiffProgress& progress = nullptr,
+                                       CompactDiffVersion version = CompactDiffVersion::kCoded);
 
-// The diff that rebuilds a file of size bytes from itself.
+// The diff that rebuilds a file of size bytes from itself (GPD1: one zero run costs nothing to
+// apply).
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size);
 
 // Codes raw difference bytes as the difference section's groups.

@@ -93,6 +93,7 @@ void AppendCompactPiece(const CompactPiece& piece, std::vector<uint8_t>* out);
 
 // Diff stream.
 inline constexpr char kCompactDiffMagic[] = "GPD1";
+inline constexpr char kCompactCodedDiffMagic[] = "GPD2";
 inline constexpr size_t kCompactDiffMagicOffset = kEntryHeaderSize;         // 12
 inline constexpr size_t kCompactDiffNewSizeOffset = kEntryHeaderSize + 4;   // 16
 inline constexpr size_t kCompactDiffSectionsOffset = kEntryHeaderSize + 12; // 24
@@ -104,6 +105,7 @@ inline constexpr size_t kCompactDiffHeaderSize =
 enum CompactSection { kControlSection = 0, kDifferenceSection = 1, kLiteralSection = 2 };
 
 struct CompactDiffHeader {
+  bool coded = false;  // GPD2
   uint64_t new_size = 0;
   uint64_t length[kCompactSectionCount] = {};
   uint32_t crc[kCompactSectionCount] = {};
