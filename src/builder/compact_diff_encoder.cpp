@@ -87,7 +87,13 @@ void CodeSections(std::span<const uint8_t> old_file, const Sections& s,
     position = static_cast<uint64_t>(static_cast<int64_t>(position) + seek);
     for (uint64_t i = 0; i < t.add; ++i) {
       const int old_byte = old_file[static_cast<size_t>(position + i)];
-      models->differences.Code(differences, s.differences[next_difference++], old_byte, old_prev);
+      const uint8_t* ahead = s.differences.data() + next_difference;
+      const uint64_t left = t.add - i;
+      const bool zeros_ahead =
+          left >= codec::DifferenceModel::kBlock &&
+          std::all_of(ahead, ahead + codec::DifferenceModel::kBlock, [](uint8_t d) { return d == 0; });
+      models->differences.Code(differences, *ahead, old_byte, old_prev, left, zeros_ahead);
+      ++next_difference;
       old_prev = old_byte;
     }
     position += t.add;

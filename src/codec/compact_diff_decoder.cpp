@@ -63,7 +63,7 @@ bool DecodeCompactDiff(const CompactDiffIo& io) {
       for (size_t i = 0; i < n; ++i) {
         const int old_byte = old_bytes[i];
         new_bytes[i] = static_cast<uint8_t>(
-            old_byte + models->differences.Code(differences, 0, old_byte, old_prev));
+            old_byte + models->differences.Code(differences, 0, old_byte, old_prev, left - i, false));
         old_prev = old_byte;
       }
       if (io.differences->overrun || !io.write(io.owner, new_bytes.get(), n)) return false;

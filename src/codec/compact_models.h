@@ -56,13 +56,37 @@ class Mixer {
 
 class DifferenceModel {
  public:
-  // Codes the difference byte at an old position whose byte is old_byte, the byte before it
-  // old_prev (0 at the start).
+  static constexpr uint64_t kBlock = 32;
+
+  // Codes the difference byte at an old position whose byte is old_byte, the byte added before
+  // it old_prev (0 at the start); left is the number of add bytes from this one to the end of
+  // the add. Inside a zero run a whole block of kBlock zeros is one bit: zeros_ahead says
+  // whether the block from this byte on is all zeros (the encoder's knowledge; ignored when
+  // decoding).
   template <class Coder>
-  int Code(Coder& coder, int diff, int old_byte, int old_prev) {
+  int Code(Coder& coder, int diff, int old_byte, int old_prev, uint64_t left, bool zeros_ahead) {
+    if (pending_ > 0) {  // the rest of a block of zeros
+      --pending_;
+      return 0;
+    }
+    if (cooldown_ > 0) {
+      --cooldown_;
+    } else if (flags_ == 0 && left >= kBlock) {
+      Counter& c = block_[(run_ < 15 ? run_ : 15)];
+      const int zeros = coder.Code(zeros_ahead ? 1 : 0, c.P());
+      c.Update(zeros, 60);
+      if (zeros != 0) {
+        pending_ = kBlock - 1;
+        ++run_;
+        return 0;
+      }
+      run_ = 0;
+      cooldown_ = kBlock - 1;
+    }
     const Logistic& lg = LogisticTables();
     const size_t h = flags_ & 0xFFF;
-    const size_t o = (static_cast<size_t>(old_prev) << 9) | (static_cast<size_t>(old_byte) << 1) | (flags_ & 1);
+    const size_t o = (static_cast<size_t>(old_prev) << 9) | (static_cast<size_t>(old_byte) << 1) |
+                     (flags_ & 1);
     const size_t d = (since_ < 15 ? since_ : 15) * 256 + static_cast<size_t>(old_byte);
     flag_mix_.Set(0, lg.Stretch(by_flags_[h].P()));
     flag_mix_.Set(1, lg.Stretch(by_old_[o].P()));
@@ -102,10 +126,14 @@ class DifferenceModel {
   std::array<Counter, 16 * 256> by_distance_;
   std::array<Counter, 256 * 256> by_old_byte_;
   std::array<Counter, 256 * 256> by_prev_;
+  std::array<Counter, 16> block_;  // by the number of zero blocks before, up to 15
   Mixer<4, 256> flag_mix_;
   Mixer<3, 256> byte_mix_;
   uint32_t flags_ = 0;
   uint32_t since_ = 0;
+  uint32_t run_ = 0;
+  uint64_t pending_ = 0;
+  uint64_t cooldown_ = 0;
   int prev_ = 0;
 };
 
