@@ -6,6 +6,7 @@
 #include "builder/diff_match_finder.h"
 #include "codec/compact_diff_decoder.h"
 #include "codec/compact_models.h"
+#include "codec/compact_payload_writer.h"
 #include "codec/crc32.h"
 #include "format/compact.h"
 
@@ -244,21 +245,31 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
     last_offset = pos - scan;
   }
   if (progress) progress(static_cast<uint64_t>(new_size), static_cast<uint64_t>(new_size));
-  if (version == CompactDiffVersion::kRaw) {
+  std::vector<uint8_t> raw;
+  if (version != CompactDiffVersion::kCoded) {
     std::vector<uint8_t> control;
     for (const Triple& t : s.triples) {
       AppendVarint(t.add, &control);
       AppendVarint(t.literal, &control);
       AppendVarint(format::ZigZag(t.seek), &control);
     }
-    return Assemble(header, static_cast<uint64_t>(new_size), false, control,
-                    PackDifferences(s.differences), s.literals);
+    raw = Assemble(header, static_cast<uint64_t>(new_size), false, control,
+                   PackDifferences(s.differences), s.literals);
+    if (version == CompactDiffVersion::kRaw) return raw;
   }
-  std::vector<uint8_t> coded[format::kCompactSectionCount];
-  CodeSections(old_file, s, coded);
-  return Assemble(header, static_cast<uint64_t>(new_size), true,
-                  coded[format::kControlSection], coded[format::kDifferenceSection],
-                  coded[format::kLiteralSection]);
+  std::vector<uint8_t> sections[format::kCompactSectionCount];
+  CodeSections(old_file, s, sections);
+  std::vector<uint8_t> coded =
+      Assemble(header, static_cast<uint64_t>(new_size), true, sections[format::kControlSection],
+               sections[format::kDifferenceSection], sections[format::kLiteralSection]);
+  if (version == CompactDiffVersion::kSmaller && coded.size() * 2 > raw.size()) {
+    // Not clearly smaller: weigh against what deflate makes of GPD1.
+    std::vector<uint8_t> deflated;
+    if (DeflatePiece(raw.data(), raw.size(), &deflated) && deflated.size() < coded.size()) {
+      return raw;
+    }
+  }
+  return coded;
 }
 
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size) {

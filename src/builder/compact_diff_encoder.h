@@ -30,8 +30,10 @@ struct CompactDiffStats {
   size_t literal_bytes = 0;
 };
 
-// GPD2 (coded sections) is what the generator writes; GPD1 (raw sections) is still read.
-enum class CompactDiffVersion { kRaw = 1, kCoded = 2 };
+// GPD1: raw sections, deflated with the rest of the payload. GPD2: coded sections. kSmaller
+// (the generator's choice) writes GPD2 unless GPD1, deflated on its own, is smaller: for a tiny
+// diff the coder's fixed cost and cold models lose against deflate.
+enum class CompactDiffVersion { kRaw = 1, kCoded = 2, kSmaller = 3 };
 
 // Called now and then with the new-file bytes done so far.
 using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;
@@ -42,7 +44,7 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        const format::EntryHeader& header,
                                        CompactDiffStats* stats = nullptr,
                                        const CompactDiffProgress& progress = nullptr,
-                                       CompactDiffVersion version = CompactDiffVersion::kCoded);
+                                       CompactDiffVersion version = CompactDiffVersion::kSmaller);
 
 // The diff that rebuilds a file of size bytes from itself (GPD1: one zero run costs nothing to
 // apply).

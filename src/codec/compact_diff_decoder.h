@@ -3,7 +3,7 @@
 // read from the diff file) and the in-memory reference (builder/compact_diff_apply.cpp). Every
 // number is checked against the old size, the new size and the position before use; a section
 // that ends early or has bytes left over is damage.
-// Memory: the models (about 3.5 MiB) and two 32 KiB work buffers.
+// Memory: the models (about 3.7 MiB) and two 32 KiB work buffers.
 #pragma once
 
 #include <cstddef>

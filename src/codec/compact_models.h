@@ -1,21 +1,21 @@
 // The context models of GPD2 diffs (format/compact.h), one per section, shared by the encoder
-// (builder/compact_diff_encoder.cpp, with BitEncoder) and the decoders (with BitDecoder). Each
-// Code function takes the value to write (ignored when decoding) and returns the value coded.
+// (builder/compact_diff_encoder.cpp, with BitEncoder) and the decoder (compact_diff_decoder.cpp,
+// with BitDecoder). Each Code function takes the value to write (ignored when decoding) and
+// returns the value coded, so both sides update the same state in the same order.
 //
-// Differences: every difference byte of the adds is coded, first a flag (zero or not) mixed
-// from the last flags, the old file's bytes at the position and the distance since the last
-// non-zero byte; a non-zero byte then goes through a bit tree mixed from the old byte at the
-// position (a relocated address differs from it by a small amount) and the previous non-zero
-// difference.
-// Literals: a bit tree per byte mixed from the order-1, -2 and -4 contexts of the literals
-// before it and a match model (the byte that followed the last occurrence of the current
-// order-6 context among the literals).
-// Control: each number (add, literal, and the seek less the literal length, as a sign and a
-// magnitude) as its bit length through a bit tree mixed from the field and the field's previous
-// bit length, then the bits below the leading one, the first two modelled, the rest nearly
-// flat.
+// Differences: every difference byte of the adds: a flag (zero or not) mixed from the last
+// flags, the old bytes at and before the position and the distance since the last non-zero
+// byte; a non-zero byte through a bit tree mixed from the old byte at the position (a relocated
+// address differs from it by a small amount) and the previous non-zero difference. Inside long
+// zero runs one bit stands for a block of kBlock zeros.
+// Literals: a bit tree per byte mixed from the order-1 and order-2 contexts, two sparse
+// contexts with the position mod 4 (machine code's fields and instructions), and a match model
+// (the byte that followed the last occurrence of the last six literals).
+// Control: each number (seek, add, literal) as its bit length through a bit tree mixed from
+// the field and the field's previous bit length, then the bits below the leading one, the
+// first two modelled, the rest nearly flat.
 //
-// Memory: about 3.5 MiB in all (CompactModels), allocated by the caller.
+// Memory: about 3.7 MiB in all (CompactModels), allocated by the caller.
 #pragma once
 
 #include <array>

@@ -32,6 +32,13 @@
 // zigzag-coded signed `seek`. The difference section holds the difference bytes as groups
 // (varint zero run, varint byte count, that many bytes): each group stands for the zero run
 // followed by the bytes.
+//
+// Version 2 ("GPD2" at offset 12, same header): the sections hold the same commands and bytes
+// coded by the range coder of codec/range_coder.h under the models of codec/compact_models.h.
+// Control: triples (seek, add, literal), the seek applied first and coded less the previous
+// literal length; differences: one coded byte per add byte; literals: a first byte 0 (stored,
+// the bytes follow) or 1 (coded). Each section's length and checksum are those of its stored
+// bytes, and the decoder must use up every byte of each.
 #pragma once
 
 #include <cstddef>

@@ -119,7 +119,8 @@ std::vector<uint8_t> EditSections(const std::vector<uint8_t>& diff,
 
 TEST(CompactDiff, CodedSectionsAreUsedUpExactly) {
   const Pair p = Recompiled(5);
-  const std::vector<uint8_t> diff = EncodeCompactDiff(p.old_file, p.new_file, {});
+  const std::vector<uint8_t> diff =
+      EncodeCompactDiff(p.old_file, p.new_file, {}, nullptr, nullptr, CompactDiffVersion::kCoded);
   ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '2');
   std::vector<uint8_t> out;
   ASSERT_TRUE(ApplyCompactDiff(p.old_file, EditSections(diff, [](auto&) {}), &out));
@@ -143,7 +144,8 @@ TEST(CompactDiff, CodedSectionsAreUsedUpExactly) {
     for (auto& b : bytes) b = static_cast<uint8_t>(rng());
     return bytes;
   }();
-  const std::vector<uint8_t> stored = EncodeCompactDiff({}, random, {});
+  const std::vector<uint8_t> stored =
+      EncodeCompactDiff({}, random, {}, nullptr, nullptr, CompactDiffVersion::kCoded);
   ASSERT_TRUE(ApplyCompactDiff({}, stored, &out));
   EXPECT_EQ(out, random);
   EXPECT_EQ(stored[stored.size() - random.size() - 1], 0);  // stored: random bytes do not shrink
