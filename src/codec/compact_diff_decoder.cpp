@@ -60,11 +60,19 @@ bool DecodeCompactDiff(const CompactDiffIo& io) {
     for (uint64_t left = add; left > 0;) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
       if (!io.read_old(io.owner, position, old_bytes.get(), n)) return false;
-      for (size_t i = 0; i < n; ++i) {
+      for (size_t i = 0; i < n;) {
+        const size_t zeros = static_cast<size_t>(models->differences.TakeBlockZeros(n - i));
+        if (zeros > 0) {
+          std::copy_n(old_bytes.get() + i, zeros, new_bytes.get() + i);
+          i += zeros;
+          old_prev = old_bytes[i - 1];
+          continue;
+        }
         const int old_byte = old_bytes[i];
         new_bytes[i] = static_cast<uint8_t>(
             old_byte + models->differences.Code(differences, 0, old_byte, old_prev, left - i, false));
         old_prev = old_byte;
+        ++i;
       }
       if (io.differences->overrun || !io.write(io.owner, new_bytes.get(), n)) return false;
       position += n;

@@ -63,6 +63,14 @@ class DifferenceModel {
   // the add. Inside a zero run a whole block of kBlock zeros is one bit: zeros_ahead says
   // whether the block from this byte on is all zeros (the encoder's knowledge; ignored when
   // decoding).
+  // The zero bytes left of the current block, up to max, taken at once (the decoder's fast
+  // path; Code takes them one at a time).
+  uint64_t TakeBlockZeros(uint64_t max) {
+    const uint64_t k = pending_ < max ? pending_ : max;
+    pending_ -= k;
+    return k;
+  }
+
   template <class Coder>
   int Code(Coder& coder, int diff, int old_byte, int old_prev, uint64_t left, bool zeros_ahead) {
     if (pending_ > 0) {  // the rest of a block of zeros

@@ -55,8 +55,13 @@ constexpr CompactDiffVersion kVersions[] = {CompactDiffVersion::kRaw, CompactDif
 TEST(CompactDiff, EdgeCasesRoundTrip) {
   const format::EntryHeader header;
   const std::vector<uint8_t> some = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  // A long add with a few changed bytes: zero runs longer than the decoder's work buffer.
+  const Pair p = Recompiled(4);
+  std::vector<uint8_t> few_changed = p.old_file;
+  for (size_t at : {size_t{7}, size_t{40000}, size_t{40001}, size_t{131071}}) few_changed[at] ^= 1;
   const std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> cases = {
-      {{}, {}}, {{}, some}, {some, {}}, {some, some}, {std::vector<uint8_t>(5000, 0), some}};
+      {{}, {}},   {{}, some}, {some, {}}, {some, some}, {std::vector<uint8_t>(5000, 0), some},
+      {p.old_file, few_changed}};
   for (const CompactDiffVersion version : kVersions) {
     for (const auto& [old_file, new_file] : cases) {
       std::vector<uint8_t> rebuilt;
