@@ -31,8 +31,9 @@ struct CompactDiffStats {
 };
 
 // GPD1: raw sections, deflated with the rest of the payload. GPD2: coded sections. kSmaller
-// (the generator's choice) writes GPD2 unless GPD1, deflated on its own, is smaller: for a tiny
-// diff the coder's fixed cost and cold models lose against deflate.
+// (the generator's choice) writes GPD2 unless the raw diff is at most 4 KiB or deflates smaller
+// than the coded sections: for small diffs the coder's fixed cost and cold models lose against
+// deflate, which also sees the other files' diffs.
 enum class CompactDiffVersion { kRaw = 1, kCoded = 2, kSmaller = 3 };
 
 // Called now and then with the new-file bytes done so far.
