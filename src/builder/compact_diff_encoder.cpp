@@ -159,94 +159,96 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
   // Copies reach only as far as the match finder indexes.
   const int64_t old_size = static_cast<int64_t>(std::min<size_t>(old_file.size(), 0xFFFFFFFEu));
   const int64_t new_size = static_cast<int64_t>(new_file.size());
-  MatchFinder::Limits limits;
-  limits.sample_bits = old_file.size() >= (size_t{64} << 20) ? 1 : 0;
-  limits.small_head = true;
-  const MatchFinder finder(old_file.subspan(0, static_cast<size_t>(old_size)), limits);
-
   Sections s;
-  auto old_at = [&](int64_t at, int64_t i) { return at + i >= 0 && at + i < old_size; };
-  auto emit = [&](int64_t add_new, int64_t add_old, int64_t add, int64_t literal_start,
-                  int64_t literal, int64_t seek) {
-    for (int64_t i = 0; i < add; ++i) {
-      s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
-    }
-    s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
-    s.triples.push_back({static_cast<uint64_t>(add), static_cast<uint64_t>(literal), seek});
-    ++stats->controls;
-    stats->added_bytes += static_cast<size_t>(add);
-    stats->literal_bytes += static_cast<size_t>(literal);
-  };
+  {  // the match finder (8 bytes per old byte) is gone before the sections are coded
+    MatchFinder::Limits limits;
+    limits.sample_bits = old_file.size() >= (size_t{64} << 20) ? 1 : 0;
+    limits.small_head = true;
+    const MatchFinder finder(old_file.subspan(0, static_cast<size_t>(old_size)), limits);
 
-  int64_t scan = 0, len = 0, pos = 0;
-  int64_t last_scan = 0, last_pos = 0, last_offset = 0;
-  uint64_t next_report = kProgressStep;
-  while (scan < new_size) {
-    int64_t old_score = 0;
-    int64_t scsc = scan += len;
-    for (; scan < new_size; ++scan) {
-      const Match m = finder.Find(nw + scan, static_cast<size_t>(new_size - scan));
-      len = m.length;
-      pos = m.offset;
-      for (; scsc < scan + len; ++scsc) {
-        if (old_at(scsc, last_offset) && o[scsc + last_offset] == nw[scsc]) ++old_score;
+    auto old_at = [&](int64_t at, int64_t i) { return at + i >= 0 && at + i < old_size; };
+    auto emit = [&](int64_t add_new, int64_t add_old, int64_t add, int64_t literal_start,
+                    int64_t literal, int64_t seek) {
+      for (int64_t i = 0; i < add; ++i) {
+        s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
       }
-      if ((len == old_score && len != 0) || len > old_score + kMatchGain) break;
-      if (old_at(scan, last_offset) && o[scan + last_offset] == nw[scan]) --old_score;
-    }
-    if (progress && static_cast<uint64_t>(scan) >= next_report) {
-      progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(new_size));
-      next_report = static_cast<uint64_t>(scan) + kProgressStep;
-    }
-    if (len == old_score && scan != new_size) continue;
+      s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
+      s.triples.push_back({static_cast<uint64_t>(add), static_cast<uint64_t>(literal), seek});
+      ++stats->controls;
+      stats->added_bytes += static_cast<size_t>(add);
+      stats->literal_bytes += static_cast<size_t>(literal);
+    };
 
-    // Stretch the previous match forward while at least half of its bytes agree.
-    int64_t lenf = 0;
-    {
-      int64_t agree = 0, best = 0;
-      for (int64_t i = 0; last_scan + i < scan && last_pos + i < old_size;) {
-        if (o[last_pos + i] == nw[last_scan + i]) ++agree;
-        ++i;
-        if (agree * 2 - i > best * 2 - lenf) {
-          best = agree;
-          lenf = i;
+    int64_t scan = 0, len = 0, pos = 0;
+    int64_t last_scan = 0, last_pos = 0, last_offset = 0;
+    uint64_t next_report = kProgressStep;
+    while (scan < new_size) {
+      int64_t old_score = 0;
+      int64_t scsc = scan += len;
+      for (; scan < new_size; ++scan) {
+        const Match m = finder.Find(nw + scan, static_cast<size_t>(new_size - scan));
+        len = m.length;
+        pos = m.offset;
+        for (; scsc < scan + len; ++scsc) {
+          if (old_at(scsc, last_offset) && o[scsc + last_offset] == nw[scsc]) ++old_score;
+        }
+        if ((len == old_score && len != 0) || len > old_score + kMatchGain) break;
+        if (old_at(scan, last_offset) && o[scan + last_offset] == nw[scan]) --old_score;
+      }
+      if (progress && static_cast<uint64_t>(scan) >= next_report) {
+        progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(new_size));
+        next_report = static_cast<uint64_t>(scan) + kProgressStep;
+      }
+      if (len == old_score && scan != new_size) continue;
+
+      // Stretch the previous match forward while at least half of its bytes agree.
+      int64_t lenf = 0;
+      {
+        int64_t agree = 0, best = 0;
+        for (int64_t i = 0; last_scan + i < scan && last_pos + i < old_size;) {
+          if (o[last_pos + i] == nw[last_scan + i]) ++agree;
+          ++i;
+          if (agree * 2 - i > best * 2 - lenf) {
+            best = agree;
+            lenf = i;
+          }
         }
       }
-    }
-    // And this one backward.
-    int64_t lenb = 0;
-    if (scan < new_size) {
-      int64_t agree = 0, best = 0;
-      for (int64_t i = 1; scan >= last_scan + i && pos >= i; ++i) {
-        if (o[pos - i] == nw[scan - i]) ++agree;
-        if (agree * 2 - i > best * 2 - lenb) {
-          best = agree;
-          lenb = i;
+      // And this one backward.
+      int64_t lenb = 0;
+      if (scan < new_size) {
+        int64_t agree = 0, best = 0;
+        for (int64_t i = 1; scan >= last_scan + i && pos >= i; ++i) {
+          if (o[pos - i] == nw[scan - i]) ++agree;
+          if (agree * 2 - i > best * 2 - lenb) {
+            best = agree;
+            lenb = i;
+          }
         }
       }
-    }
-    // Where the two overlap, split them where the most bytes agree.
-    if (last_scan + lenf > scan - lenb) {
-      const int64_t overlap = (last_scan + lenf) - (scan - lenb);
-      int64_t agree = 0, best = 0, split = 0;
-      for (int64_t i = 0; i < overlap; ++i) {
-        if (nw[last_scan + lenf - overlap + i] == o[last_pos + lenf - overlap + i]) ++agree;
-        if (nw[scan - lenb + i] == o[pos - lenb + i]) --agree;
-        if (agree > best) {
-          best = agree;
-          split = i + 1;
+      // Where the two overlap, split them where the most bytes agree.
+      if (last_scan + lenf > scan - lenb) {
+        const int64_t overlap = (last_scan + lenf) - (scan - lenb);
+        int64_t agree = 0, best = 0, split = 0;
+        for (int64_t i = 0; i < overlap; ++i) {
+          if (nw[last_scan + lenf - overlap + i] == o[last_pos + lenf - overlap + i]) ++agree;
+          if (nw[scan - lenb + i] == o[pos - lenb + i]) --agree;
+          if (agree > best) {
+            best = agree;
+            split = i + 1;
+          }
         }
+        lenf += split - overlap;
+        lenb -= split;
       }
-      lenf += split - overlap;
-      lenb -= split;
+      const int64_t literal_start = last_scan + lenf;
+      const int64_t literal = (scan - lenb) - literal_start;
+      const int64_t seek = scan < new_size ? (pos - lenb) - (last_pos + lenf) : 0;
+      emit(last_scan, last_pos, lenf, literal_start, literal, seek);
+      last_scan = scan - lenb;
+      last_pos = pos - lenb;
+      last_offset = pos - scan;
     }
-    const int64_t literal_start = last_scan + lenf;
-    const int64_t literal = (scan - lenb) - literal_start;
-    const int64_t seek = scan < new_size ? (pos - lenb) - (last_pos + lenf) : 0;
-    emit(last_scan, last_pos, lenf, literal_start, literal, seek);
-    last_scan = scan - lenb;
-    last_pos = pos - lenb;
-    last_offset = pos - scan;
   }
   if (progress) progress(static_cast<uint64_t>(new_size), static_cast<uint64_t>(new_size));
   std::vector<uint8_t> raw;
@@ -259,14 +261,16 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
     }
     raw = Assemble(header, static_cast<uint64_t>(new_size), false, control,
                    PackDifferences(s.differences), s.literals);
-    if (version == CompactDiffVersion::kRaw) return raw;
+    if (version == CompactDiffVersion::kRaw || raw.size() <= kSmallRawDiff) return raw;
   }
-  std::vector<uint8_t> sections[format::kCompactSectionCount];
-  CodeSections(old_file, s, sections);
-  std::vector<uint8_t> coded =
-      Assemble(header, static_cast<uint64_t>(new_size), true, sections[format::kControlSection],
-               sections[format::kDifferenceSection], sections[format::kLiteralSection]);
-  if (version == CompactDiffVersion::kSmaller && raw.size() <= kSmallRawDiff) return raw;
+  std::vector<uint8_t> coded;
+  {
+    std::vector<uint8_t> sections[format::kCompactSectionCount];
+    CodeSections(old_file, s, sections);
+    coded = Assemble(header, static_cast<uint64_t>(new_size), true,
+                     sections[format::kControlSection], sections[format::kDifferenceSection],
+                     sections[format::kLiteralSection]);
+  }
   if (version == CompactDiffVersion::kSmaller && coded.size() * 2 > raw.size()) {
     // Not clearly smaller: weigh the coded sections against what deflate makes of the raw ones
     // (the headers cost alike).
