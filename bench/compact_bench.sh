@@ -44,6 +44,7 @@ printf '%-20s %10s %10s %10s %10s %10s %10s %7s %7s | %14s %14s %14s | %14s %14s
 # One pair: old and new are folders (the package) and files (the tools).
 measure() {  # label old_dir new_dir old_file new_file
   local label=$1 od=$2 nd=$3 of=$4 nf=$5
+  rm -f "$work/c.dat" "$work/k.dat"  # genpatch build does not replace a file
   timed "$genpatch" build --data-file --format compact -o "$work/c.dat" "$od" "$nd"
   local b_s=$secs b_k=$kib
   "$genpatch" build --data-file --format classic -o "$work/k.dat" "$od" "$nd" >/dev/null

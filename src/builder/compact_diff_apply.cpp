@@ -1,5 +1,8 @@
 #include "builder/compact_diff_apply.h"
 
+#include <algorithm>
+
+#include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
 #include "format/compact.h"
 
@@ -18,6 +21,38 @@ struct Cursor {
   size_t left() const { return data.size() - at; }
 };
 
+bool ApplyCodedDiff(std::span<const uint8_t> old_file, const format::CompactDiffHeader& h,
+                    const std::span<const uint8_t> (&section)[format::kCompactSectionCount],
+                    std::vector<uint8_t>* out) {
+  codec::CoderInput inputs[format::kCompactSectionCount];
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    inputs[i].next = section[i].data();
+    inputs[i].end = section[i].data() + section[i].size();
+  }
+  struct Files {
+    std::span<const uint8_t> old_file;
+    std::vector<uint8_t>* out;
+  } files{old_file, out};
+  codec::CompactDiffIo io;
+  io.control = &inputs[format::kControlSection];
+  io.differences = &inputs[format::kDifferenceSection];
+  io.literals = &inputs[format::kLiteralSection];
+  io.old_size = old_file.size();
+  io.new_size = h.new_size;
+  io.owner = &files;
+  io.read_old = [](void* owner, uint64_t position, uint8_t* to, size_t n) {
+    const auto& old = static_cast<Files*>(owner)->old_file;
+    std::copy_n(old.begin() + static_cast<std::ptrdiff_t>(position), n, to);
+    return true;
+  };
+  io.write = [](void* owner, const uint8_t* data, size_t n) {
+    std::vector<uint8_t>* o = static_cast<Files*>(owner)->out;
+    o->insert(o->end(), data, data + n);
+    return true;
+  };
+  return codec::DecodeCompactDiff(io) && out->size() == h.new_size;
+}
+
 }  // namespace
 
 bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
@@ -35,6 +70,7 @@ bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t
       return false;
     }
   }
+  if (h.coded) return ApplyCodedDiff(old_file, h, section, out);
   Cursor control{section[format::kControlSection]};
   Cursor differences{section[format::kDifferenceSection]};
   Cursor literals{section[format::kLiteralSection]};

@@ -1,8 +1,12 @@
 #include "builder/compact_diff_encoder.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "builder/diff_match_finder.h"
+#include "codec/compact_diff_decoder.h"
+#include "codec/compact_models.h"
+#include "codec/compact_payload_writer.h"
 #include "codec/crc32.h"
 #include "format/compact.h"
 
@@ -17,20 +21,32 @@ constexpr size_t kMinZeroRun = 4;
 // A match must be this much longer than what the current alignment already gives.
 constexpr int64_t kMatchGain = 8;
 constexpr uint64_t kProgressStep = uint64_t{1} << 20;
+// A raw diff up to this size stays GPD1: deflated with the whole docfile it shares context with
+// the other diffs (the same change in a file's .js, .d.ts and .map), which the coder's models,
+// cold for every file, cannot (a release tree of small changes: 2,858 bytes against 3,021).
+constexpr size_t kSmallRawDiff = 4096;
+
+struct Triple {
+  uint64_t add = 0;
+  uint64_t literal = 0;
+  int64_t seek = 0;
+};
 
 struct Sections {
-  std::vector<uint8_t> control;
-  std::vector<uint8_t> differences;  // raw, packed at the end
+  std::vector<Triple> triples;
+  std::vector<uint8_t> differences;  // one byte per add byte
   std::vector<uint8_t> literals;
 };
 
 std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_size,
+                              bool coded,
                               const std::vector<uint8_t>& control,
                               const std::vector<uint8_t>& differences,
                               const std::vector<uint8_t>& literals) {
   const std::vector<uint8_t>* parts[format::kCompactSectionCount] = {&control, &differences,
                                                                      &literals};
   format::CompactDiffHeader h;
+  h.coded = coded;
   h.new_size = new_size;
   for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
     h.length[i] = parts[i]->size();
@@ -43,6 +59,61 @@ std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_si
   format::AppendCompactDiffHeader(h, &out);
   for (const auto* part : parts) out.insert(out.end(), part->begin(), part->end());
   return out;
+}
+
+// GPD2: the triples reordered as (seek, add, literal), a triple that appends nothing folded
+// into the next one's seek, each seek coded less the previous literal length (zero when the
+// old and the new file stay aligned across the literal); the sections coded by their models.
+void CodeSections(std::span<const uint8_t> old_file, const Sections& s,
+                                  std::vector<uint8_t> (&out)[format::kCompactSectionCount]) {
+  const auto models = std::make_unique<codec::CompactModels>();
+  codec::BitEncoder control(&out[format::kControlSection]);
+  codec::BitEncoder differences(&out[format::kDifferenceSection]);
+  std::vector<uint8_t>& literal_out = out[format::kLiteralSection];
+  literal_out.push_back(codec::kCodedLiterals);
+  codec::BitEncoder literals(&literal_out);
+  int64_t seek = 0;
+  uint64_t position = 0;
+  uint64_t previous_literal = 0;
+  size_t next_difference = 0;
+  size_t next_literal = 0;
+  int old_prev = 0;
+  for (const Triple& t : s.triples) {
+    if (t.add == 0 && t.literal == 0) {
+      seek += t.seek;
+      continue;
+    }
+    const int64_t coded = seek - static_cast<int64_t>(previous_literal);
+    const uint64_t magnitude = coded < 0 ? 0 - static_cast<uint64_t>(coded) : static_cast<uint64_t>(coded);
+    models->control.CodeNumber(control, magnitude, codec::ControlModel::kSeek);
+    if (magnitude != 0) models->control.CodeSign(control, coded < 0 ? 1 : 0);
+    models->control.CodeNumber(control, t.add, codec::ControlModel::kAdd);
+    models->control.CodeNumber(control, t.literal, codec::ControlModel::kLiteral);
+    position = static_cast<uint64_t>(static_cast<int64_t>(position) + seek);
+    for (uint64_t i = 0; i < t.add; ++i) {
+      const int old_byte = old_file[static_cast<size_t>(position + i)];
+      const uint8_t* ahead = s.differences.data() + next_difference;
+      const uint64_t left = t.add - i;
+      const bool zeros_ahead =
+          left >= codec::DifferenceModel::kBlock &&
+          std::all_of(ahead, ahead + codec::DifferenceModel::kBlock, [](uint8_t d) { return d == 0; });
+      models->differences.Code(differences, *ahead, old_byte, old_prev, left, zeros_ahead);
+      ++next_difference;
+      old_prev = old_byte;
+    }
+    position += t.add;
+    for (uint64_t i = 0; i < t.literal; ++i) models->literals.Code(literals, s.literals[next_literal++]);
+    previous_literal = t.literal;
+    seek = t.seek;
+  }
+  control.Finish();
+  differences.Finish();
+  literals.Finish();
+  // Literals that do not shrink (compressed data) are stored.
+  if (literal_out.size() >= s.literals.size() + 1) {
+    literal_out.assign(1, codec::kStoredLiterals);
+    literal_out.insert(literal_out.end(), s.literals.begin(), s.literals.end());
+  }
 }
 
 }  // namespace
@@ -78,7 +149,8 @@ std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw) {
 std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        std::span<const uint8_t> new_file,
                                        const format::EntryHeader& header, CompactDiffStats* stats,
-                                       const CompactDiffProgress& progress) {
+                                       const CompactDiffProgress& progress,
+                                       CompactDiffVersion version) {
   CompactDiffStats local;
   if (stats == nullptr) stats = &local;
   *stats = CompactDiffStats();
@@ -87,100 +159,129 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
   // Copies reach only as far as the match finder indexes.
   const int64_t old_size = static_cast<int64_t>(std::min<size_t>(old_file.size(), 0xFFFFFFFEu));
   const int64_t new_size = static_cast<int64_t>(new_file.size());
-  MatchFinder::Limits limits;
-  limits.sample_bits = old_file.size() >= (size_t{64} << 20) ? 1 : 0;
-  limits.small_head = true;
-  const MatchFinder finder(old_file.subspan(0, static_cast<size_t>(old_size)), limits);
-
   Sections s;
-  auto old_at = [&](int64_t at, int64_t i) { return at + i >= 0 && at + i < old_size; };
-  auto emit = [&](int64_t add_new, int64_t add_old, int64_t add, int64_t literal_start,
-                  int64_t literal, int64_t seek) {
-    for (int64_t i = 0; i < add; ++i) {
-      s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
-    }
-    s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
-    AppendVarint(static_cast<uint64_t>(add), &s.control);
-    AppendVarint(static_cast<uint64_t>(literal), &s.control);
-    AppendVarint(format::ZigZag(seek), &s.control);
-    ++stats->controls;
-    stats->added_bytes += static_cast<size_t>(add);
-    stats->literal_bytes += static_cast<size_t>(literal);
-  };
+  {  // the match finder (8 bytes per old byte) is gone before the sections are coded
+    MatchFinder::Limits limits;
+    limits.sample_bits = old_file.size() >= (size_t{64} << 20) ? 1 : 0;
+    limits.small_head = true;
+    const MatchFinder finder(old_file.subspan(0, static_cast<size_t>(old_size)), limits);
 
-  int64_t scan = 0, len = 0, pos = 0;
-  int64_t last_scan = 0, last_pos = 0, last_offset = 0;
-  uint64_t next_report = kProgressStep;
-  while (scan < new_size) {
-    int64_t old_score = 0;
-    int64_t scsc = scan += len;
-    for (; scan < new_size; ++scan) {
-      const Match m = finder.Find(nw + scan, static_cast<size_t>(new_size - scan));
-      len = m.length;
-      pos = m.offset;
-      for (; scsc < scan + len; ++scsc) {
-        if (old_at(scsc, last_offset) && o[scsc + last_offset] == nw[scsc]) ++old_score;
+    auto old_at = [&](int64_t at, int64_t i) { return at + i >= 0 && at + i < old_size; };
+    auto emit = [&](int64_t add_new, int64_t add_old, int64_t add, int64_t literal_start,
+                    int64_t literal, int64_t seek) {
+      for (int64_t i = 0; i < add; ++i) {
+        s.differences.push_back(static_cast<uint8_t>(nw[add_new + i] - o[add_old + i]));
       }
-      if ((len == old_score && len != 0) || len > old_score + kMatchGain) break;
-      if (old_at(scan, last_offset) && o[scan + last_offset] == nw[scan]) --old_score;
-    }
-    if (progress && static_cast<uint64_t>(scan) >= next_report) {
-      progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(new_size));
-      next_report = static_cast<uint64_t>(scan) + kProgressStep;
-    }
-    if (len == old_score && scan != new_size) continue;
+      s.literals.insert(s.literals.end(), nw + literal_start, nw + literal_start + literal);
+      s.triples.push_back({static_cast<uint64_t>(add), static_cast<uint64_t>(literal), seek});
+      ++stats->controls;
+      stats->added_bytes += static_cast<size_t>(add);
+      stats->literal_bytes += static_cast<size_t>(literal);
+    };
 
-    // Stretch the previous match forward while at least half of its bytes agree.
-    int64_t lenf = 0;
-    {
-      int64_t agree = 0, best = 0;
-      for (int64_t i = 0; last_scan + i < scan && last_pos + i < old_size;) {
-        if (o[last_pos + i] == nw[last_scan + i]) ++agree;
-        ++i;
-        if (agree * 2 - i > best * 2 - lenf) {
-          best = agree;
-          lenf = i;
+    int64_t scan = 0, len = 0, pos = 0;
+    int64_t last_scan = 0, last_pos = 0, last_offset = 0;
+    uint64_t next_report = kProgressStep;
+    while (scan < new_size) {
+      int64_t old_score = 0;
+      int64_t scsc = scan += len;
+      for (; scan < new_size; ++scan) {
+        const Match m = finder.Find(nw + scan, static_cast<size_t>(new_size - scan));
+        len = m.length;
+        pos = m.offset;
+        for (; scsc < scan + len; ++scsc) {
+          if (old_at(scsc, last_offset) && o[scsc + last_offset] == nw[scsc]) ++old_score;
+        }
+        if ((len == old_score && len != 0) || len > old_score + kMatchGain) break;
+        if (old_at(scan, last_offset) && o[scan + last_offset] == nw[scan]) --old_score;
+      }
+      if (progress && static_cast<uint64_t>(scan) >= next_report) {
+        progress(static_cast<uint64_t>(scan), static_cast<uint64_t>(new_size));
+        next_report = static_cast<uint64_t>(scan) + kProgressStep;
+      }
+      if (len == old_score && scan != new_size) continue;
+
+      // Stretch the previous match forward while at least half of its bytes agree.
+      int64_t lenf = 0;
+      {
+        int64_t agree = 0, best = 0;
+        for (int64_t i = 0; last_scan + i < scan && last_pos + i < old_size;) {
+          if (o[last_pos + i] == nw[last_scan + i]) ++agree;
+          ++i;
+          if (agree * 2 - i > best * 2 - lenf) {
+            best = agree;
+            lenf = i;
+          }
         }
       }
-    }
-    // And this one backward.
-    int64_t lenb = 0;
-    if (scan < new_size) {
-      int64_t agree = 0, best = 0;
-      for (int64_t i = 1; scan >= last_scan + i && pos >= i; ++i) {
-        if (o[pos - i] == nw[scan - i]) ++agree;
-        if (agree * 2 - i > best * 2 - lenb) {
-          best = agree;
-          lenb = i;
+      // And this one backward.
+      int64_t lenb = 0;
+      if (scan < new_size) {
+        int64_t agree = 0, best = 0;
+        for (int64_t i = 1; scan >= last_scan + i && pos >= i; ++i) {
+          if (o[pos - i] == nw[scan - i]) ++agree;
+          if (agree * 2 - i > best * 2 - lenb) {
+            best = agree;
+            lenb = i;
+          }
         }
       }
-    }
-    // Where the two overlap, split them where the most bytes agree.
-    if (last_scan + lenf > scan - lenb) {
-      const int64_t overlap = (last_scan + lenf) - (scan - lenb);
-      int64_t agree = 0, best = 0, split = 0;
-      for (int64_t i = 0; i < overlap; ++i) {
-        if (nw[last_scan + lenf - overlap + i] == o[last_pos + lenf - overlap + i]) ++agree;
-        if (nw[scan - lenb + i] == o[pos - lenb + i]) --agree;
-        if (agree > best) {
-          best = agree;
-          split = i + 1;
+      // Where the two overlap, split them where the most bytes agree.
+      if (last_scan + lenf > scan - lenb) {
+        const int64_t overlap = (last_scan + lenf) - (scan - lenb);
+        int64_t agree = 0, best = 0, split = 0;
+        for (int64_t i = 0; i < overlap; ++i) {
+          if (nw[last_scan + lenf - overlap + i] == o[last_pos + lenf - overlap + i]) ++agree;
+          if (nw[scan - lenb + i] == o[pos - lenb + i]) --agree;
+          if (agree > best) {
+            best = agree;
+            split = i + 1;
+          }
         }
+        lenf += split - overlap;
+        lenb -= split;
       }
-      lenf += split - overlap;
-      lenb -= split;
+      const int64_t literal_start = last_scan + lenf;
+      const int64_t literal = (scan - lenb) - literal_start;
+      const int64_t seek = scan < new_size ? (pos - lenb) - (last_pos + lenf) : 0;
+      emit(last_scan, last_pos, lenf, literal_start, literal, seek);
+      last_scan = scan - lenb;
+      last_pos = pos - lenb;
+      last_offset = pos - scan;
     }
-    const int64_t literal_start = last_scan + lenf;
-    const int64_t literal = (scan - lenb) - literal_start;
-    const int64_t seek = scan < new_size ? (pos - lenb) - (last_pos + lenf) : 0;
-    emit(last_scan, last_pos, lenf, literal_start, literal, seek);
-    last_scan = scan - lenb;
-    last_pos = pos - lenb;
-    last_offset = pos - scan;
   }
   if (progress) progress(static_cast<uint64_t>(new_size), static_cast<uint64_t>(new_size));
-  return Assemble(header, static_cast<uint64_t>(new_size), s.control,
-                  PackDifferences(s.differences), s.literals);
+  std::vector<uint8_t> raw;
+  if (version != CompactDiffVersion::kCoded) {
+    std::vector<uint8_t> control;
+    for (const Triple& t : s.triples) {
+      AppendVarint(t.add, &control);
+      AppendVarint(t.literal, &control);
+      AppendVarint(format::ZigZag(t.seek), &control);
+    }
+    raw = Assemble(header, static_cast<uint64_t>(new_size), false, control,
+                   PackDifferences(s.differences), s.literals);
+    if (version == CompactDiffVersion::kRaw || raw.size() <= kSmallRawDiff) return raw;
+  }
+  std::vector<uint8_t> coded;
+  {
+    std::vector<uint8_t> sections[format::kCompactSectionCount];
+    CodeSections(old_file, s, sections);
+    coded = Assemble(header, static_cast<uint64_t>(new_size), true,
+                     sections[format::kControlSection], sections[format::kDifferenceSection],
+                     sections[format::kLiteralSection]);
+  }
+  if (version == CompactDiffVersion::kSmaller && coded.size() * 2 > raw.size()) {
+    // Not clearly smaller: weigh the coded sections against what deflate makes of the raw ones
+    // (the headers cost alike).
+    std::vector<uint8_t> deflated;
+    const size_t head = format::kCompactDiffHeaderSize;
+    if (DeflatePiece(raw.data() + head, raw.size() - head, &deflated) &&
+        deflated.size() < coded.size() - head) {
+      return raw;
+    }
+  }
+  return coded;
 }
 
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size) {
@@ -193,7 +294,7 @@ std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint
     AppendVarint(size, &differences);
     AppendVarint(0, &differences);
   }
-  return Assemble(header, size, control, differences, {});
+  return Assemble(header, size, false, control, differences, {});
 }
 
 }  // namespace gp::builder

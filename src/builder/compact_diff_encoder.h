@@ -30,6 +30,12 @@ struct CompactDiffStats {
   size_t literal_bytes = 0;
 };
 
+// GPD1: raw sections, deflated with the rest of the payload. GPD2: coded sections. kSmaller
+// (the generator's choice) writes GPD2 unless the raw diff is at most 4 KiB or deflates smaller
+// than the coded sections: for small diffs the coder's fixed cost and cold models lose against
+// deflate, which also sees the other files' diffs.
+enum class CompactDiffVersion { kRaw = 1, kCoded = 2, kSmaller = 3 };
+
 // Called now and then with the new-file bytes done so far.
 using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;
 
@@ -38,9 +44,11 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        std::span<const uint8_t> new_file,
                                        const format::EntryHeader& header,
                                        CompactDiffStats* stats = nullptr,
-                                       const CompactDiffProgress& progress = nullptr);
+                                       const CompactDiffProgress& progress = nullptr,
+                                       CompactDiffVersion version = CompactDiffVersion::kSmaller);
 
-// The diff that rebuilds a file of size bytes from itself.
+// The diff that rebuilds a file of size bytes from itself (GPD1: one zero run costs nothing to
+// apply).
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size);
 
 // Codes raw difference bytes as the difference section's groups.

@@ -59,11 +59,14 @@ void AppendCompactPiece(const CompactPiece& piece, std::vector<uint8_t>* out) {
 
 bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_size,
                             CompactDiffHeader* header) {
-  if (bytes == nullptr || size < kCompactDiffHeaderSize || stream_size < kCompactDiffHeaderSize ||
-      std::memcmp(bytes + kCompactDiffMagicOffset, kCompactDiffMagic, 4) != 0) {
+  if (bytes == nullptr || size < kCompactDiffHeaderSize || stream_size < kCompactDiffHeaderSize) {
     return false;
   }
   CompactDiffHeader out;
+  out.coded = std::memcmp(bytes + kCompactDiffMagicOffset, kCompactCodedDiffMagic, 4) == 0;
+  if (!out.coded && std::memcmp(bytes + kCompactDiffMagicOffset, kCompactDiffMagic, 4) != 0) {
+    return false;
+  }
   out.new_size = LoadU64(bytes + kCompactDiffNewSizeOffset);
   uint64_t at = kCompactDiffHeaderSize;
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
@@ -81,7 +84,7 @@ bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_s
 
 void AppendCompactDiffHeader(const CompactDiffHeader& header, std::vector<uint8_t>* out) {
   uint8_t bytes[kCompactDiffHeaderSize - kEntryHeaderSize] = {};
-  std::memcpy(bytes, kCompactDiffMagic, 4);
+  std::memcpy(bytes, header.coded ? kCompactCodedDiffMagic : kCompactDiffMagic, 4);
   StoreU64(bytes + 4, header.new_size);
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
     StoreU64(bytes + 12 + i * kCompactSectionEntrySize, header.length[i]);

@@ -32,6 +32,13 @@
 // zigzag-coded signed `seek`. The difference section holds the difference bytes as groups
 // (varint zero run, varint byte count, that many bytes): each group stands for the zero run
 // followed by the bytes.
+//
+// Version 2 ("GPD2" at offset 12, same header): the sections hold the same commands and bytes
+// coded by the range coder of codec/range_coder.h under the models of codec/compact_models.h.
+// Control: triples (seek, add, literal), the seek applied first and coded less the previous
+// literal length; differences: one coded byte per add byte; literals: a first byte 0 (stored,
+// the bytes follow) or 1 (coded). Each section's length and checksum are those of its stored
+// bytes, and the decoder must use up every byte of each.
 #pragma once
 
 #include <cstddef>
@@ -93,6 +100,7 @@ void AppendCompactPiece(const CompactPiece& piece, std::vector<uint8_t>* out);
 
 // Diff stream.
 inline constexpr char kCompactDiffMagic[] = "GPD1";
+inline constexpr char kCompactCodedDiffMagic[] = "GPD2";
 inline constexpr size_t kCompactDiffMagicOffset = kEntryHeaderSize;         // 12
 inline constexpr size_t kCompactDiffNewSizeOffset = kEntryHeaderSize + 4;   // 16
 inline constexpr size_t kCompactDiffSectionsOffset = kEntryHeaderSize + 12; // 24
@@ -104,6 +112,7 @@ inline constexpr size_t kCompactDiffHeaderSize =
 enum CompactSection { kControlSection = 0, kDifferenceSection = 1, kLiteralSection = 2 };
 
 struct CompactDiffHeader {
+  bool coded = false;  // GPD2
   uint64_t new_size = 0;
   uint64_t length[kCompactSectionCount] = {};
   uint32_t crc[kCompactSectionCount] = {};

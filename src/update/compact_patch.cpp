@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
 #include "platform/platform.h"
 #include "update/patch_streams.h"
@@ -18,18 +19,19 @@ constexpr size_t kWorkSize = 32u * 1024;
 using Bytes = std::unique_ptr<uint8_t[]>;
 Bytes Allocate(size_t size) { return Bytes(new (std::nothrow) uint8_t[size]); }
 
+bool OpenAt(platform::File& file, const char* path, uint64_t offset) {
+  return file.Open(path, platform::kAccessRead, platform::kShareRead,
+                   platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) &&
+         file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin);
+}
+
 // One section of the diff file, read front to back through its own handle.
 class SectionReader {
  public:
   bool Open(const char* path, uint64_t offset, uint64_t length) {
     buffer_ = Allocate(kSectionBufferSize);
     remaining_ = length;
-    if (!buffer_ ||
-        !file_.Open(path, platform::kAccessRead, platform::kShareRead,
-                    platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
-        !file_.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin)) {
-      return false;
-    }
+    if (!buffer_ || !OpenAt(file_, path, offset)) return false;
     reader_ = std::make_unique<ReadAhead>(file_, buffer_.get(), kSectionBufferSize);
     return true;
   }
@@ -92,6 +94,65 @@ class Differences {
   uint64_t bytes_ = 0;
 };
 
+// A coded section (GPD2), handed to the decoder a buffer at a time. A failed read ends the
+// section early, which the decoder reports as damage.
+class CodedSection {
+ public:
+  bool Open(const char* path, uint64_t offset, uint64_t length) {
+    buffer_ = Allocate(kSectionBufferSize);
+    remaining_ = length;
+    input_.owner = this;
+    input_.refill = &Refill;
+    return buffer_ && OpenAt(file_, path, offset);
+  }
+  codec::CoderInput* input() { return &input_; }
+
+ private:
+  static bool Refill(codec::CoderInput* input) {
+    auto* self = static_cast<CodedSection*>(input->owner);
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(self->remaining_, kSectionBufferSize));
+    if (n == 0 || !platform::ReadExact(self->file_, self->buffer_.get(), n)) return false;
+    self->remaining_ -= n;
+    input->next = self->buffer_.get();
+    input->end = self->buffer_.get() + n;
+    return true;
+  }
+
+  platform::File file_;
+  Bytes buffer_;
+  uint64_t remaining_ = 0;
+  codec::CoderInput input_;
+};
+
+struct CodedTarget {
+  OldFileBlocks& old;
+  WriteBehind& target;
+};
+
+bool RunCodedDiff(const char* diff_path, const format::CompactDiffHeader& header,
+                  OldFileBlocks& old, WriteBehind& target) {
+  CodedSection sections[format::kCompactSectionCount];
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    if (!sections[i].Open(diff_path, header.offset[i], header.length[i])) return false;
+  }
+  CodedTarget io_target{old, target};
+  codec::CompactDiffIo io;
+  io.control = sections[format::kControlSection].input();
+  io.differences = sections[format::kDifferenceSection].input();
+  io.literals = sections[format::kLiteralSection].input();
+  io.old_size = old.size();
+  io.new_size = header.new_size;
+  io.owner = &io_target;
+  io.read_old = [](void* owner, uint64_t position, uint8_t* out, size_t n) {
+    return static_cast<CodedTarget*>(owner)->old.Read(position, out, n);
+  };
+  io.write = [](void* owner, const uint8_t* data, size_t n) {
+    return static_cast<CodedTarget*>(owner)->target.Write(data, n);
+  };
+  io.tick = &platform::DispatchPendingMessages;
+  return codec::DecodeCompactDiff(io);
+}
+
 }  // namespace
 
 bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
@@ -125,6 +186,7 @@ bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) 
 
 bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,
                     OldFileBlocks& old, WriteBehind& target) {
+  if (header.coded) return RunCodedDiff(diff_path, header, old, target);
   SectionReader control;
   SectionReader difference_section;
   SectionReader literals;

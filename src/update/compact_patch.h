@@ -2,7 +2,8 @@
 // the sections tiling it, every section's checksum), then its three sections are read side by
 // side, each through its own handle, and the new file is written front to back. Every length
 // and position is checked against the old file, the sections and the new size before use.
-// Memory: three 64 KiB read buffers and two 32 KiB work buffers, besides the old file's blocks.
+// Memory: three 64 KiB read buffers and two 32 KiB work buffers, besides the old file's blocks;
+// for a coded diff (GPD2) the models' 3.7 MiB besides.
 #pragma once
 
 #include <cstdint>

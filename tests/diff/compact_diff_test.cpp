@@ -6,6 +6,7 @@
 #include "builder/compact_diff_apply.h"
 #include "builder/compact_diff_encoder.h"
 #include "builder/diff_encoder.h"
+#include "codec/crc32.h"
 #include "format/compact.h"
 
 namespace gp::builder {
@@ -49,15 +50,26 @@ TEST(CompactDiff, RebuildsAndIsSmallerThanTheClassicDiffOnRecompiledCode) {
   EXPECT_LT(diff.size(), classic.size());
 }
 
+constexpr CompactDiffVersion kVersions[] = {CompactDiffVersion::kRaw, CompactDiffVersion::kCoded};
+
 TEST(CompactDiff, EdgeCasesRoundTrip) {
   const format::EntryHeader header;
   const std::vector<uint8_t> some = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17};
+  // A long add with a few changed bytes: zero runs longer than the decoder's work buffer.
+  const Pair p = Recompiled(4);
+  std::vector<uint8_t> few_changed = p.old_file;
+  for (size_t at : {size_t{7}, size_t{40000}, size_t{40001}, size_t{131071}}) few_changed[at] ^= 1;
   const std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> cases = {
-      {{}, {}}, {{}, some}, {some, {}}, {some, some}, {std::vector<uint8_t>(5000, 0), some}};
-  for (const auto& [old_file, new_file] : cases) {
-    std::vector<uint8_t> rebuilt;
-    ASSERT_TRUE(ApplyCompactDiff(old_file, EncodeCompactDiff(old_file, new_file, header), &rebuilt));
-    EXPECT_EQ(rebuilt, new_file);
+      {{}, {}},   {{}, some}, {some, {}}, {some, some}, {std::vector<uint8_t>(5000, 0), some},
+      {p.old_file, few_changed}};
+  for (const CompactDiffVersion version : kVersions) {
+    for (const auto& [old_file, new_file] : cases) {
+      std::vector<uint8_t> rebuilt;
+      ASSERT_TRUE(ApplyCompactDiff(
+          old_file, EncodeCompactDiff(old_file, new_file, header, nullptr, nullptr, version),
+          &rebuilt));
+      EXPECT_EQ(rebuilt, new_file);
+    }
   }
   std::vector<uint8_t> rebuilt;
   ASSERT_TRUE(ApplyCompactDiff(some, CompactIdentityDiff(header, some.size()), &rebuilt));
@@ -73,17 +85,77 @@ TEST(CompactDiff, DifferencesAreGroupsOfZeroRunsAndBytes) {
 
 TEST(CompactDiff, DamageIsRefused) {
   const Pair p = Recompiled(3);
-  const std::vector<uint8_t> diff = EncodeCompactDiff(p.old_file, p.new_file, {});
-  std::vector<uint8_t> out;
-  for (size_t at : {size_t{20}, format::kCompactDiffHeaderSize + 1, diff.size() - 1}) {
-    std::vector<uint8_t> bad = diff;
-    bad[at] ^= 0x40;
-    EXPECT_FALSE(ApplyCompactDiff(p.old_file, bad, &out)) << at;
+  for (const CompactDiffVersion version : kVersions) {
+    const std::vector<uint8_t> diff =
+        EncodeCompactDiff(p.old_file, p.new_file, {}, nullptr, nullptr, version);
+    std::vector<uint8_t> out;
+    for (size_t at : {size_t{20}, format::kCompactDiffHeaderSize + 1, diff.size() - 1}) {
+      std::vector<uint8_t> bad = diff;
+      bad[at] ^= 0x40;
+      EXPECT_FALSE(ApplyCompactDiff(p.old_file, bad, &out)) << at;
+    }
+    std::vector<uint8_t> cut(diff.begin(), diff.end() - 1);
+    EXPECT_FALSE(ApplyCompactDiff(p.old_file, cut, &out));
+    // Right checksums, but the old file is shorter than the adds need.
+    EXPECT_FALSE(ApplyCompactDiff(std::span(p.old_file).first(1000), diff, &out));
   }
-  std::vector<uint8_t> cut(diff.begin(), diff.end() - 1);
-  EXPECT_FALSE(ApplyCompactDiff(p.old_file, cut, &out));
-  // Right checksums, but the old file is shorter than the adds need.
-  EXPECT_FALSE(ApplyCompactDiff(std::span(p.old_file).first(1000), diff, &out));
+}
+
+// A GPD2 diff whose sections are changed by edit, with its header and checksums made to match.
+std::vector<uint8_t> EditSections(const std::vector<uint8_t>& diff,
+                                  void (*edit)(std::vector<uint8_t> (&)[3])) {
+  format::CompactDiffHeader h;
+  EXPECT_TRUE(format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &h));
+  std::vector<uint8_t> sections[3];
+  for (size_t i = 0; i < 3; ++i) {
+    const auto at = diff.begin() + static_cast<std::ptrdiff_t>(h.offset[i]);
+    sections[i].assign(at, at + static_cast<std::ptrdiff_t>(h.length[i]));
+  }
+  edit(sections);
+  std::vector<uint8_t> out(diff.begin(), diff.begin() + format::kEntryHeaderSize);
+  for (size_t i = 0; i < 3; ++i) {
+    h.length[i] = sections[i].size();
+    h.crc[i] = Crc32Update(0, sections[i].data(), static_cast<int64_t>(sections[i].size()));
+  }
+  format::AppendCompactDiffHeader(h, &out);
+  for (const auto& section : sections) out.insert(out.end(), section.begin(), section.end());
+  return out;
+}
+
+TEST(CompactDiff, CodedSectionsAreUsedUpExactly) {
+  const Pair p = Recompiled(5);
+  const std::vector<uint8_t> diff =
+      EncodeCompactDiff(p.old_file, p.new_file, {}, nullptr, nullptr, CompactDiffVersion::kCoded);
+  ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '2');
+  std::vector<uint8_t> out;
+  ASSERT_TRUE(ApplyCompactDiff(p.old_file, EditSections(diff, [](auto&) {}), &out));
+  EXPECT_EQ(out, p.new_file);
+  // A section one byte short, or with a byte left over, is damage.
+  for (size_t i = 0; i < 3; ++i) {
+    static size_t section;
+    section = i;
+    EXPECT_FALSE(ApplyCompactDiff(
+        p.old_file, EditSections(diff, [](auto& s) { s[section].pop_back(); }), &out)) << i;
+    EXPECT_FALSE(ApplyCompactDiff(
+        p.old_file, EditSections(diff, [](auto& s) { s[section].push_back(0); }), &out)) << i;
+  }
+  // The literal section's method byte: 0 stored, 1 coded, nothing else.
+  EXPECT_FALSE(ApplyCompactDiff(
+      p.old_file, EditSections(diff, [](auto& s) { s[format::kLiteralSection][0] = 2; }), &out));
+  // Stored literals: taken as they are, and all of them.
+  const std::vector<uint8_t> random = [] {
+    std::mt19937 rng(9);
+    std::vector<uint8_t> bytes(3000);
+    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+    return bytes;
+  }();
+  const std::vector<uint8_t> stored =
+      EncodeCompactDiff({}, random, {}, nullptr, nullptr, CompactDiffVersion::kCoded);
+  ASSERT_TRUE(ApplyCompactDiff({}, stored, &out));
+  EXPECT_EQ(out, random);
+  EXPECT_EQ(stored[stored.size() - random.size() - 1], 0);  // stored: random bytes do not shrink
+  EXPECT_FALSE(ApplyCompactDiff(
+      {}, EditSections(stored, [](auto& s) { s[format::kLiteralSection].pop_back(); }), &out));
 }
 
 }  // namespace
