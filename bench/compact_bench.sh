@@ -3,6 +3,8 @@
 # pairs of bench/fetch_pairs.sh (one program file each) and its release tree
 # (electron-winstaller, many files; the tools see it as one tar of each release).
 #   bench/compact_bench.sh [MAX_MIB]
+#   COMPACT_FLAGS=--smallest bench/compact_bench.sh [MAX_MIB]   (the compact package with coded
+#                                                               diffs instead)
 # Pairs whose new file is larger than MAX_MIB (default 64) are skipped: bsdiff needs about 17
 # bytes of memory per old byte. Every tool runs in the same run, one at a time:
 #   size:  genpatch build --data-file --format compact / classic, xdelta3 -e -9 -S none,
@@ -45,7 +47,7 @@ printf '%-20s %10s %10s %10s %10s %10s %10s %7s %7s | %14s %14s %14s | %14s %14s
 measure() {  # label old_dir new_dir old_file new_file
   local label=$1 od=$2 nd=$3 of=$4 nf=$5
   rm -f "$work/c.dat" "$work/k.dat"  # genpatch build does not replace a file
-  timed "$genpatch" build --data-file --format compact -o "$work/c.dat" "$od" "$nd"
+  timed "$genpatch" build --data-file --format compact ${COMPACT_FLAGS:-} -o "$work/c.dat" "$od" "$nd"
   local b_s=$secs b_k=$kib
   "$genpatch" build --data-file --format classic -o "$work/k.dat" "$od" "$nd" >/dev/null
   xdelta3 -e -9 -S none -f -s "$of" "$nf" "$work/x0"

@@ -713,7 +713,9 @@ class Generator {
                                     [&](uint64_t done, uint64_t total) {
                                       Report(GeneratorProgress::Phase::kEncoding, done, total,
                                              new_file.host);
-                                    })
+                                    },
+                                    input_.smallest ? CompactDiffVersion::kSmaller
+                                                    : CompactDiffVersion::kRaw)
                 : EncodeDiff(old_bytes, new_bytes, new_file.header);
     std::vector<uint8_t> rebuilt;
     const bool rebuilds = compact ? ApplyCompactDiff(old_bytes, diff, &rebuilt)

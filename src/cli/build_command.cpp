@@ -63,6 +63,7 @@ struct Options {
   bool uncompressed = false;
   bool force = false;
   std::string format;  // classic or compact; empty: compact for an executable, else classic
+  bool smallest = false;
   std::vector<std::string> releases;
 };
 
@@ -83,6 +84,9 @@ void DeclareOptions(CLI::App& app, Options& o) {
                  "classic or compact (compact: smaller, read by genpatch's programs only; "
                  "default: compact for a package executable, classic with --data-file)")
       ->type_name("classic|compact")->check(CLI::IsMember({"classic", "compact"}).description(""));
+  app.add_flag("--smallest", o.smallest,
+               "compact only: code the diffs with context models, 15 to 30 % smaller but "
+               "several times slower to apply");
   app.add_flag("--uncompressed", o.uncompressed, "carry the work docfile without compression (classic)");
   app.add_flag("-f,--force", o.force, "replace OUT when it exists");
   app.add_option("RELEASE_DIR", o.releases, "the release folders, oldest first")->type_name("");
@@ -102,6 +106,9 @@ void CheckUsage(Options& o) {
   }
   if (!o.stub.empty() && !o.target.empty()) {
     throw CliError("--stub and --target exclude each other", kExitUsage);
+  }
+  if (o.smallest && (o.format == "classic" || (o.format.empty() && (o.data_file || o.uncompressed)))) {
+    throw CliError("--smallest is a compact package; give --format compact", kExitUsage);
   }
   if (o.uncompressed && o.format == "compact") {
     throw CliError("--uncompressed is a classic payload; it cannot be --format compact", kExitUsage);
@@ -249,6 +256,7 @@ int BuildCommand(const Args& args) {
     builder::CheckReleases(input);
     const bool compact = o.format.empty() ? !o.data_file && !o.uncompressed : o.format == "compact";
     input.format = compact ? builder::PackageFormat::kCompact : builder::PackageFormat::kClassic;
+    input.smallest = o.smallest;
     ProgressLine line(!parser.verbosity().quiet && platform::StderrIsTerminal());
     const builder::ProgressCallback progress = [&line](const builder::GeneratorProgress& p) {
       line.Update(p);
