@@ -54,11 +54,14 @@ measure() {  # label old_dir new_dir old_file new_file
   xdelta3 -e -9 -f -s "$of" "$nf" "$work/x9"
   timed bsdiff "$of" "$nf" "$work/bs"; local bs_s=$secs bs_k=$kib
   timed zstd -q -f -19 --long=27 --patch-from="$of" "$nf" -o "$work/zs"; local zs_s=$secs zs_k=$kib
-  rm -rf "$work/inst" && cp -r "$od" "$work/inst"
+  # Each apply starts with nothing else waiting to be written: the update run flushes the volume
+  # before its commit and would otherwise wait for the tools' outputs too.
+  rm -rf "$work/inst" && cp -r "$od" "$work/inst" && sync
   timed "$genpatch" apply "$work/c.dat" --dest "$work/inst"; local a_s=$secs a_k=$kib
   diff -r "$work/inst" "$nd" >/dev/null || { echo "compact apply differs for $label" >&2; exit 1; }
-  rm -rf "$work/inst" && cp -r "$od" "$work/inst"
+  rm -rf "$work/inst" && cp -r "$od" "$work/inst" && sync
   timed "$genpatch" apply "$work/k.dat" --dest "$work/inst"; local k_s=$secs k_k=$kib
+  sync
   timed xdelta3 -d -f -s "$of" "$work/x0" "$work/xout"; local x_s=$secs x_k=$kib
   local c k x0 x9 bs zs
   c=$(size "$work/c.dat"); k=$(size "$work/k.dat"); x0=$(size "$work/x0"); x9=$(size "$work/x9")
