@@ -57,16 +57,16 @@ uint32_t FileCrc32(const char* path) {
   if (const Remembered* known = FindRemembered(stamp)) return known->crc;
 
   const uint32_t buffer_size = static_cast<uint32_t>(std::min<uint64_t>(size, kChunkSize));
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[buffer_size]);
-  if (!buffer) return 0;
+  platform::WorkBuffer buffer;
+  if (!buffer.Allocate(buffer_size)) return 0;
 
   uint32_t crc = 0;
   uint64_t remaining = size;
   while (remaining > 0) {
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, buffer_size));
     uint32_t done = 0;
-    if (!file.Read(buffer.get(), n, &done) || done != n) return 0;
-    crc = Crc32Update(crc, buffer.get(), n);
+    if (!file.Read(buffer.data(), n, &done) || done != n) return 0;
+    crc = Crc32Update(crc, buffer.data(), n);
     remaining -= n;
   }
   // A file written while it was read is not remembered.

@@ -20,11 +20,11 @@ constexpr size_t kPathBuffer = 260;
 // Buffer for appending an expanded piece to the output.
 constexpr uint32_t kAppendBuffer = 1u << 20;
 
-// A heap buffer of size bytes, or null when it cannot be had (also when size does not fit the
-// address space).
-std::unique_ptr<uint8_t[]> Allocate(uint64_t size) {
-  if (size > SIZE_MAX / 2) return nullptr;
-  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(size)]);
+// A buffer of size bytes (at least one); false when it cannot be had (also when size does not
+// fit the address space).
+bool Allocate(uint64_t size, platform::WorkBuffer* buffer) {
+  if (size > SIZE_MAX / 2) return false;
+  return buffer->Allocate(static_cast<size_t>(std::max<uint64_t>(size, 1)));
 }
 
 bool WriteWholeFile(const char* path, const uint8_t* data, uint64_t size) {
@@ -46,12 +46,12 @@ bool AppendFile(const char* path, platform::File* output) {
   uint64_t size = 0;
   if (!file.Size(&size)) return false;
   const auto buffer_size = static_cast<uint32_t>(std::min<uint64_t>(size, kAppendBuffer));
-  auto buffer = Allocate(std::max<uint32_t>(buffer_size, 1));
-  if (!buffer) return false;
+  platform::WorkBuffer buffer;
+  if (!Allocate(buffer_size, &buffer)) return false;
   while (size > 0) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(size, buffer_size));
-    if (!platform::ReadExact(file, buffer.get(), n) ||
-        !platform::WriteAll(*output, buffer.get(), n)) {
+    if (!platform::ReadExact(file, buffer.data(), n) ||
+        !platform::WriteAll(*output, buffer.data(), n)) {
       return false;
     }
     size -= n;
@@ -91,18 +91,18 @@ bool ExpandPieces(const char* input_path, const char* scratch_path, const char* 
     const uint8_t method = header[payload::kPieceMethodOffset];
     const uint32_t length = LoadU32(header + payload::kPieceLengthOffset);
     if (length > remaining) return false;
-    auto data = Allocate(std::max<uint32_t>(length, 1));
-    if (!data || !platform::ReadExact(input, data.get(), length)) return false;
+    platform::WorkBuffer data;
+    if (!Allocate(length, &data) || !platform::ReadExact(input, data.data(), length)) return false;
     remaining -= length;
 
     if (method == payload::kMethodCompressed) {
       // The piece goes through the scratch file, which the decoder rewrites with its output.
-      if (!WriteWholeFile(scratch_path, data.get(), length)) return false;
-      data.reset();
+      if (!WriteWholeFile(scratch_path, data.data(), length)) return false;
+      data.Release();
       if (!ExpandPieceFile(scratch_path) || !AppendFile(scratch_path, &output)) return false;
     } else {
       // A stored piece is copied unchanged; a trip through the scratch file would not alter it.
-      if (!platform::WriteAll(output, data.get(), length)) return false;
+      if (!platform::WriteAll(output, data.data(), length)) return false;
     }
   }
   return true;
@@ -112,7 +112,7 @@ bool ExpandPieces(const char* input_path, const char* scratch_path, const char* 
 
 bool ExpandPieceFile(const char* path) {
   if (path == nullptr) return false;
-  std::unique_ptr<uint8_t[]> blocks;
+  platform::WorkBuffer blocks;
   uint64_t blocks_size = 0;
   int32_t declared = 0;
   {
@@ -129,10 +129,12 @@ bool ExpandPieceFile(const char* path) {
     }
     declared = static_cast<int32_t>(LoadU32(declared_bytes));
     blocks_size = size - payload::kBlocksOffset;
-    blocks = Allocate(std::max<uint64_t>(blocks_size, 1));
-    if (!blocks || !platform::ReadExact(file, blocks.get(), blocks_size)) return false;
+    if (!Allocate(blocks_size, &blocks) ||
+        !platform::ReadExact(file, blocks.data(), blocks_size)) {
+      return false;
+    }
   }
-  return LzwDecode(blocks.get(), static_cast<size_t>(blocks_size), declared, path) == kLzwDone;
+  return LzwDecode(blocks.data(), static_cast<size_t>(blocks_size), declared, path) == kLzwDone;
 }
 
 int ExpandPayload(const char* input_path, OwnedString* result_name, int keep_input) {

@@ -216,8 +216,8 @@ bool ExtractStreamToFile(RunContext& context, const char* stream_path, const cha
     ShowFailure(context);
     return false;
   }
-  Bytes buffer = Allocate(kStreamCopyBufferSize);
-  if (!buffer) {
+  platform::WorkBuffer buffer;
+  if (!buffer.Allocate(kStreamCopyBufferSize)) {
     access->CloseStream();
     ShowFailure(context);
     return false;
@@ -225,14 +225,14 @@ bool ExtractStreamToFile(RunContext& context, const char* stream_path, const cha
   uint32_t remaining = static_cast<uint32_t>(size);
   while (remaining > 0) {
     const uint32_t piece = remaining < kStreamCopyBufferSize ? remaining : kStreamCopyBufferSize;
-    if (access->Read(buffer.get(), piece) != piece) {
+    if (access->Read(buffer.data(), piece) != piece) {
       // The stream ended before its size.
       file.Close();
       access->CloseStream();
       ShowFailure(context);
       return false;
     }
-    if (!WriteAll(file, buffer.get(), piece)) {
+    if (!WriteAll(file, buffer.data(), piece)) {
       file.Close();
       access->CloseStream();
       ShowDiskFull(context);

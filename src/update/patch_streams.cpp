@@ -61,11 +61,14 @@ bool WriteBehind::Flush() {
 
 uint32_t WriteBehind::crc() const { return written_ == 0 ? kEmptyFileCrc : crc_; }
 
-OldFileBlocks::OldFileBlocks(platform::File& file, uint64_t size)
-    : file_(file),
-      size_(size),
-      slots_(static_cast<size_t>(
-          std::min<uint64_t>((size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks))) {}
+OldFileBlocks::OldFileBlocks(platform::File& file, uint64_t size) : file_(file), size_(size) {
+  // Fewer slots when memory is short, down to 16 (1 MiB); none means direct reads.
+  uint64_t slots = std::min<uint64_t>((size + kBlockSize - 1) / kBlockSize, kMaxCachedBlocks);
+  while (slots > 0 && !cache_.Allocate(static_cast<size_t>(slots * kBlockSize))) {
+    slots = slots > 16 ? slots / 2 : 0;
+  }
+  slot_starts_.assign(static_cast<size_t>(slots), ~0ull);
+}
 
 bool OldFileBlocks::Read(uint64_t at, uint8_t* out, size_t n) {
   if (at > size_ || n > size_ - at) return false;
@@ -114,21 +117,18 @@ bool OldFileBlocks::CopyTo(uint64_t offset, uint64_t length, WriteBehind& target
 }
 
 const uint8_t* OldFileBlocks::Block(uint64_t start) {
-  if (slots_.empty()) return nullptr;
-  CachedBlock& slot = slots_[static_cast<size_t>((start / kBlockSize) % slots_.size())];
-  if (slot.data && slot.start == start) return slot.data.get();
-  if (!slot.data) {
-    slot.data.reset(new (std::nothrow) uint8_t[kBlockSize]);
-    if (!slot.data) return nullptr;
-  }
+  if (slot_starts_.empty()) return nullptr;
+  const size_t slot = static_cast<size_t>((start / kBlockSize) % slot_starts_.size());
+  uint8_t* data = cache_.data() + slot * kBlockSize;
+  if (slot_starts_[slot] == start) return data;
   const uint64_t length = std::min<uint64_t>(kBlockSize, size_ - start);
-  slot.start = ~0ull;
+  slot_starts_[slot] = ~0ull;
   if (!file_.Seek(static_cast<int64_t>(start), platform::Origin::kBegin) ||
-      !platform::ReadExact(file_, slot.data.get(), static_cast<uint32_t>(length))) {
+      !platform::ReadExact(file_, data, static_cast<uint32_t>(length))) {
     return nullptr;
   }
-  slot.start = start;
-  return slot.data.get();
+  slot_starts_[slot] = start;
+  return data;
 }
 
 }  // namespace gp

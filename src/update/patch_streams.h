@@ -75,9 +75,9 @@ class WriteBehind {
 
 // The old file of a patch. It is read in aligned blocks that stay in memory: a diff's many
 // small copies jump between the regions of the old file, so each block is read once however
-// often it is copied from (for old files up to the cache's size, 64 MiB, allocated as used;
-// beyond it, blocks that share a slot replace each other). Without memory for a block it
-// seeks and reads directly.
+// often it is copied from (for old files up to the cache's size, 64 MiB, one work buffer whose
+// memory is taken as blocks are read; beyond it, blocks that share a slot replace each other).
+// Without memory for the cache it seeks and reads directly.
 class OldFileBlocks {
  public:
   OldFileBlocks(platform::File& file, uint64_t size);
@@ -94,14 +94,11 @@ class OldFileBlocks {
   const uint8_t* Block(uint64_t start);
 
   static constexpr uint64_t kBlockSize = 64u * 1024;
-  static constexpr uint64_t kMaxCachedBlocks = 1024;  // 64 MiB at most, allocated as used
-  struct CachedBlock {
-    std::unique_ptr<uint8_t[]> data;
-    uint64_t start = ~0ull;
-  };
+  static constexpr uint64_t kMaxCachedBlocks = 1024;  // 64 MiB at most
   platform::File& file_;
   uint64_t size_;
-  std::vector<CachedBlock> slots_;
+  platform::WorkBuffer cache_;
+  std::vector<uint64_t> slot_starts_;  // the block each slot holds, ~0 for none
 };
 
 }  // namespace gp
