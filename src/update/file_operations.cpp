@@ -216,15 +216,18 @@ bool ExtractStreamToFile(RunContext& context, const char* stream_path, const cha
     ShowFailure(context);
     return false;
   }
+  // The buffer is as large as the stream needs, up to the 16 MiB piece.
+  const uint32_t buffer_size = static_cast<uint32_t>(
+      std::clamp<int32_t>(size, 1, static_cast<int32_t>(kStreamCopyBufferSize)));
   platform::WorkBuffer buffer;
-  if (!buffer.Allocate(kStreamCopyBufferSize)) {
+  if (!buffer.Allocate(buffer_size)) {
     access->CloseStream();
     ShowFailure(context);
     return false;
   }
   uint32_t remaining = static_cast<uint32_t>(size);
   while (remaining > 0) {
-    const uint32_t piece = remaining < kStreamCopyBufferSize ? remaining : kStreamCopyBufferSize;
+    const uint32_t piece = remaining < buffer_size ? remaining : buffer_size;
     if (access->Read(buffer.data(), piece) != piece) {
       // The stream ended before its size.
       file.Close();

@@ -1,7 +1,9 @@
-// Large working buffers: anonymous mappings that ask for transparent huge pages.
+// Large working buffers: anonymous mappings that ask for transparent huge pages (the heap for
+// those smaller than one).
 #include <sys/mman.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "platform/platform.h"
 
@@ -14,7 +16,8 @@ constexpr size_t kHugePage = size_t{2} << 20;
 WorkBuffer::~WorkBuffer() { Release(); }
 
 void WorkBuffer::Release() {
-  if (base_ != nullptr) munmap(base_, reserved_);
+  if (base_ != nullptr && reserved_ == 0) std::free(base_);
+  if (base_ != nullptr && reserved_ != 0) munmap(base_, reserved_);
   base_ = nullptr;
   reserved_ = 0;
   data_ = nullptr;
@@ -24,6 +27,15 @@ void WorkBuffer::Release() {
 bool WorkBuffer::Allocate(size_t size) {
   Release();
   if (size == 0 || size > SIZE_MAX - 2 * kHugePage) return false;
+  if (size < kHugePage) {
+    // Below a huge page the heap serves: its memory is reused from one buffer to the next, where
+    // a huge page would cost the zeroing of 2 MiB for a small file.
+    base_ = std::calloc(size, 1);
+    if (base_ == nullptr) return false;
+    data_ = static_cast<uint8_t*>(base_);
+    size_ = size;
+    return true;
+  }
   // One huge page more than asked, so that the buffer can start on a huge-page boundary.
   const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
   const size_t reserved = rounded + kHugePage;
