@@ -61,6 +61,13 @@ bool Rename(RunContext& context, const std::string& from, const std::string& to)
   return done;
 }
 
+// The case-insensitive key of the folder that holds the file at path ("" for none).
+std::string FolderKey(const std::string& path) {
+  const char* slash = FindLastBackslash(path.c_str());
+  if (slash == nullptr) return std::string();
+  return Key(path.substr(0, static_cast<size_t>(slash - path.c_str())));
+}
+
 // Files moved in as second names of unchanged files get their entries' times and attributes;
 // aside files become backups or go; folders left empty go; every step's file is accounted for.
 void Finish(RunContext& context, const CommitJournal& journal) {
@@ -75,6 +82,9 @@ void Finish(RunContext& context, const CommitJournal& journal) {
     const bool stamped = StampFile(step.from.c_str(), header);
     context.log.Line("commit: %s %s", stamped ? "stamped" : "could not stamp", step.from.c_str());
   }
+  // Each folder that a retired file leaves is cleaned once, after all of them are gone: a
+  // walk per file would go through the same folder (and all below it) again for every file.
+  std::map<std::string, const JournalStep*> folders_to_clean;  // one retired file of each
   for (const JournalStep& step : journal.steps) {
     if (!IsAside(step)) continue;
     if (FileExists(step.to.c_str())) {
@@ -88,9 +98,10 @@ void Finish(RunContext& context, const CommitJournal& journal) {
       }
     }
     if ((step.flags & format::kJournalRemoveEmptyFolder) != 0) {
-      RemoveFolderIfEmpty(step.from.c_str());
+      folders_to_clean.emplace(FolderKey(step.from), &step);
     }
   }
+  for (const auto& [key, step] : folders_to_clean) RemoveFolderIfEmpty(step->from.c_str());
 }
 
 // Whether the move step has been carried out, judged from the disk: its stage file is gone and

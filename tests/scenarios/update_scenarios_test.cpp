@@ -18,13 +18,15 @@ using test::Files;
 using test::Pattern;
 
 // Three releases: the program changes in both steps, the library in the second; the first step
-// adds a file in new nested folders, the second adds one under "block" and removes the only
-// file of "doc".
+// adds a file in new nested folders, the second adds one under "block" and removes every file
+// of "doc" (two in it, one in a folder below it).
 std::vector<Files> Releases() {
   const std::string program = Pattern(20000, 1);
   Files r0 = {{"MAIN.EXE", program},
               {"lib/LIB.DLL", Pattern(5000, 2)},
               {"doc/OLD.TXT", "old notes"},
+              {"doc/MORE.TXT", "more notes"},
+              {"doc/older/DEEP.TXT", "older notes"},
               {"README.TXT", "read me"}};
   Files r1 = r0;
   r1["MAIN.EXE"] = program.substr(0, 9000) + "version 1.1" + program.substr(9000);
@@ -33,7 +35,7 @@ std::vector<Files> Releases() {
   r2["MAIN.EXE"] = "2.0" + r1["MAIN.EXE"] + Pattern(700, 3);
   r2["lib/LIB.DLL"] = Pattern(2500, 2) + Pattern(2600, 4);
   r2["block/x.txt"] = "added in 2.0";
-  r2.erase("doc/OLD.TXT");
+  for (const char* removed : {"doc/OLD.TXT", "doc/MORE.TXT", "doc/older/DEEP.TXT"}) r2.erase(removed);
   return {r0, r1, r2};
 }
 
@@ -97,7 +99,7 @@ TEST_P(UpdateScenarios, EveryGenerationReachesTheNewestAndIsThenUpToDate) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.transcript, "UPDATE: DONE\n");
     test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
-    EXPECT_FALSE(fs::exists(installed / "doc")) << "a folder left empty goes with its last file";
+    EXPECT_FALSE(fs::exists(installed / "doc")) << "folders left empty go with their last files";
     EXPECT_EQ(Run(package, installed).transcript, "UPDATE: LATEST\n");
   }
 }
@@ -160,7 +162,9 @@ TEST_P(UpdateScenarios, RemovalFlagOffKeepsRemovedFiles) {
   const fs::path installed = Install(releases_[0]);
   EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
   Files expected = releases_.back();
-  expected["doc/OLD.TXT"] = releases_[0].at("doc/OLD.TXT");
+  for (const char* kept : {"doc/OLD.TXT", "doc/MORE.TXT", "doc/older/DEEP.TXT"}) {
+    expected[kept] = releases_[0].at(kept);
+  }
   test::ExpectSameFiles(test::ReadRelease(installed), expected);
 }
 
@@ -193,8 +197,8 @@ TEST_P(UpdateScenarios, FailureInTheSecondPassLeavesNothingBehind) {
 
 // A file in use at the commit, answered Cancel: nothing is committed, and once the file is
 // closed the same package completes the update.
-// From 1.1 the only pass removes doc/OLD.TXT and then fails where it wants the folder "block":
-// the file it removes is still there, like every other.
+// From 1.1 the only pass removes the files of doc and then fails where it wants the folder "block":
+// the files it removes are still there, like every other.
 TEST_P(UpdateScenarios, FailedPassKeepsTheFilesItRemoves) {
   Files before = releases_[1];
   before["block"] = "a file where the update wants a folder";
