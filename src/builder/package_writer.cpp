@@ -78,8 +78,15 @@ DocfileStream StreamFromBytes(std::string path, std::vector<uint8_t> bytes) {
   return s;
 }
 
+int WorkDocfileVersion(const PackageDescription& desc) {
+  if (desc.format != PackageFormat::kCompact) return 3;
+  uint64_t data = 0;
+  for (const DocfileStream& stream : desc.streams) data += stream.size;
+  return data >= kLargeDocfileData ? 4 : 3;
+}
+
 std::string WriteWorkDocfile(const PackageDescription& desc, const fs::path& out) {
-  cfb::CompoundFileWriter writer(3);
+  cfb::CompoundFileWriter writer(WorkDocfileVersion(desc));
   // Storage path -> id. Keyed by the element names as the compound file compares them, so that
   // two code page 932 paths that name the same storage (a lone lead byte left by a split at a
   // 0x5C trail byte becomes U+30FB; case does not count) share it.

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "base/texts.h"
+#include "builder/package_writer.h"
 #include "platform/platform.h"
 #include "program_runner.h"
 #include "support/release_files.h"
@@ -123,6 +124,19 @@ TEST_P(UpdateScenarios, CarriedFilesTakeTheirNewTimeAndKeepOneName) {
       EXPECT_EQ(platform::LinkCount(test::ProgramPath(entry.path()).c_str()), 1u) << entry.path();
     }
   }
+}
+
+// A package whose work docfile holds more than small streams: the compact format writes it with
+// the larger sectors, which both programs read.
+TEST_P(UpdateScenarios, LargeDocfileApplies) {
+  releases_[2]["big/ADDED.DAT"] = Pattern(builder::kLargeDocfileData + 1000, 9);
+  test::WriteRelease(dir_ / kNames[2], releases_[2]);
+  const builder::GeneratedPackage generated = builder::GeneratePackage(input_, dir_ / "diffs");
+  EXPECT_EQ(builder::WorkDocfileVersion(generated.desc),
+            GetParam() == builder::PackageFormat::kCompact ? 4 : 3);
+  const fs::path installed = Install(releases_[0]);
+  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
 }
 
 TEST_P(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
