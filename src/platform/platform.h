@@ -156,9 +156,10 @@ bool FinishFlushes(const std::string* paths, size_t count, std::string* failed_p
 // ---------------------------------------------------------------------------------------------
 // Memory
 
-// A large working buffer, zeroed, whose memory is taken only where it is touched. On Linux it
-// asks for huge pages, so that filling it costs one page fault per 2 MiB instead of one per
-// 4 KiB (page faults are what a virtual machine makes slow); on Windows it is VirtualAlloc's.
+// A working buffer for file data, zeroed. Small ones come from the heap; from 2 MiB on the memory
+// comes from the system and is taken only where it is touched: on Linux as huge pages, so that
+// filling the buffer costs one page fault per 2 MiB instead of one per 4 KiB (page faults are
+// what a virtual machine makes slow); on Windows from VirtualAlloc.
 class WorkBuffer {
  public:
   WorkBuffer() = default;
