@@ -107,7 +107,7 @@ Status CompoundFileReader::LoadFat(const uint8_t* header, uint32_t fat_sectors) 
   fat_.assign(sector_count_, kFreeSector);
   // FAT sectors usually lie side by side; runs of them are read in one piece.
   constexpr uint32_t kMaxRun = 256;
-  buffer.resize(static_cast<size_t>(sector_size_) * kMaxRun);
+  buffer.resize(static_cast<size_t>(sector_size_) * std::min(kMaxRun, needed));
   for (uint32_t i = 0; i < needed;) {
     uint32_t run = 1;
     while (run < kMaxRun && i + run < needed && fat_list[i + run] == fat_list[i] + run) ++run;
