@@ -24,8 +24,8 @@ bool ValidKindAndFlags(uint8_t kind, uint8_t flags) {
 bool ValidStep(const JournalStep& step) {
   if (!ValidKindAndFlags(step.kind, step.flags) || !ValidPath(step.from)) return false;
   if (step.kind != kJournalKindStamp) return ValidPath(step.to);
-  uint8_t bytes[kJournalStampBytes];
-  return ParseJournalStamp(step.to, bytes);
+  JournalStampBytes bytes;
+  return ParseJournalStamp(step.to, &bytes);
 }
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
@@ -38,7 +38,7 @@ int HexValue(char c) {
 
 }  // namespace
 
-std::string JournalStampText(const uint8_t (&bytes)[kJournalStampBytes]) {
+std::string JournalStampText(const JournalStampBytes& bytes) {
   std::string text;
   for (const uint8_t byte : bytes) {
     text += kHexDigits[byte >> 4];
@@ -47,13 +47,13 @@ std::string JournalStampText(const uint8_t (&bytes)[kJournalStampBytes]) {
   return text;
 }
 
-bool ParseJournalStamp(const std::string& text, uint8_t (&bytes)[kJournalStampBytes]) {
+bool ParseJournalStamp(const std::string& text, JournalStampBytes* bytes) {
   if (text.size() != 2 * kJournalStampBytes) return false;
   for (size_t i = 0; i < kJournalStampBytes; ++i) {
     const int high = HexValue(text[2 * i]);
     const int low = HexValue(text[2 * i + 1]);
     if (high < 0 || low < 0) return false;
-    bytes[i] = static_cast<uint8_t>(high << 4 | low);
+    (*bytes)[i] = static_cast<uint8_t>(high << 4 | low);
   }
   return true;
 }

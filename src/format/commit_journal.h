@@ -24,6 +24,7 @@
 // of the bytes before the last four to compare with the stored one.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -63,8 +64,9 @@ struct CommitJournal {
 
 // A stamp step's to: the 12 bytes as 24 upper-case hex digits, and back (false unless the text
 // is exactly that).
-std::string JournalStampText(const uint8_t (&bytes)[kJournalStampBytes]);
-bool ParseJournalStamp(const std::string& text, uint8_t (&bytes)[kJournalStampBytes]);
+using JournalStampBytes = std::array<uint8_t, kJournalStampBytes>;
+std::string JournalStampText(const JournalStampBytes& bytes);
+bool ParseJournalStamp(const std::string& text, JournalStampBytes* bytes);
 
 // The journal's bytes without the checksum into out. False (out cleared) when a step breaks
 // the bounds above: an unknown kind or flag, an empty path, a path too long or holding a NUL,

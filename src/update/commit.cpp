@@ -72,13 +72,11 @@ std::string FolderKey(const std::string& path) {
 // aside files become backups or go; folders left empty go; every step's file is accounted for.
 void Finish(RunContext& context, const CommitJournal& journal) {
   for (const JournalStep& step : journal.steps) {
-    std::array<uint8_t, format::kJournalStampBytes> header;
-    uint8_t bytes[format::kJournalStampBytes];
+    format::JournalStampBytes header;
     if (step.kind != format::kJournalKindStamp || !FileExists(step.from.c_str()) ||
-        !format::ParseJournalStamp(step.to, bytes)) {
+        !format::ParseJournalStamp(step.to, &header)) {
       continue;
     }
-    std::memcpy(header.data(), bytes, sizeof bytes);
     const bool stamped = StampFile(step.from.c_str(), header);
     context.log.Line("commit: %s %s", stamped ? "stamped" : "could not stamp", step.from.c_str());
   }

@@ -394,10 +394,8 @@ class CommitPlan {
     targets_.emplace(platform::UpperCaseCp932(target), moves_.size());
     moves_.push_back({format::kJournalKindMoveIn, 0, stage, target});
   }
-  void Stamp(const char* target, const std::array<uint8_t, 12>& header) {
-    uint8_t bytes[format::kJournalStampBytes];
-    std::memcpy(bytes, header.data(), sizeof bytes);
-    stamps_.push_back({format::kJournalKindStamp, 0, target, format::JournalStampText(bytes)});
+  void Stamp(const char* target, const format::JournalStampBytes& header) {
+    stamps_.push_back({format::kJournalKindStamp, 0, target, format::JournalStampText(header)});
   }
   bool IsTarget(const char* path) const {
     return targets_.count(platform::UpperCaseCp932(path)) != 0;

@@ -54,7 +54,7 @@ TEST(CommitJournal, WorkedExampleAndRoundTrip) {
 // and archive.
 CommitJournal WithStamp() {
   CommitJournal journal = Example();
-  const uint8_t header[kJournalStampBytes] = {0xE8, 0x07, 5, 6, 7, 8, 9, 10, 0x21, 0, 0, 0};
+  const JournalStampBytes header = {0xE8, 0x07, 5, 6, 7, 8, 9, 10, 0x21, 0, 0, 0};
   journal.steps.push_back({kJournalKindStamp, 0, "C:\\A\\X", JournalStampText(header)});
   return journal;
 }
@@ -67,12 +67,12 @@ TEST(CommitJournal, StampStepsMakeAVersionTwoJournal) {
   ASSERT_EQ(read.steps.size(), 3u);
   EXPECT_EQ(read.steps[2].kind, kJournalKindStamp);
   EXPECT_EQ(read.steps[2].to, "E80705060708090A21000000");
-  uint8_t header[kJournalStampBytes] = {};
-  ASSERT_TRUE(ParseJournalStamp(read.steps[2].to, header));
+  JournalStampBytes header = {};
+  ASSERT_TRUE(ParseJournalStamp(read.steps[2].to, &header));
   EXPECT_EQ(header[7], 10);
   EXPECT_EQ(header[8], 0x21);
-  EXPECT_FALSE(ParseJournalStamp("E80705060708090A2100000", header)) << "23 digits";
-  EXPECT_FALSE(ParseJournalStamp("e80705060708090A21000000", header)) << "lower case";
+  EXPECT_FALSE(ParseJournalStamp("E80705060708090A2100000", &header)) << "23 digits";
+  EXPECT_FALSE(ParseJournalStamp("e80705060708090A21000000", &header)) << "lower case";
 }
 
 TEST(CommitJournal, DamagedOrForeignBytesAreRejected) {
