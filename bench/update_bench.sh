@@ -132,12 +132,12 @@ if [ "$compare" = 1 ]; then
   exit 0
 fi
 
-printf '%-34s %10s %10s %9s %9s %9s %9s %9s\n' pair package xdelta3 size/xd build_ms xd_ms apply_ms cp_ms
+printf '%-34s %10s %10s %9s %9s %9s %9s %9s %11s\n' pair package xdelta3 size/xd build_ms xd_ms apply_ms cp_ms cp+sync_ms
 for pair in "${pairs[@]}"; do
   set -- $pair
   unpack_pair "$1" "$2" || continue
 
-  build_times=(); xd_times=(); apply_times=(); cp_times=()
+  build_times=(); xd_times=(); apply_times=(); cp_times=(); cp_sync_times=()
   for _ in $(seq "$reps"); do
     t0=$(now); "$genpatch" build --force -o "$work/p.dat" --data-file "$work/old" "$work/new" >/dev/null; t1=$(now)
     build_times+=("$(ms "$t0" "$t1")")
@@ -153,16 +153,21 @@ for pair in "${pairs[@]}"; do
       fi
     done < <(find "$work/new" -type f -print0)
     t1=$(now); xd_times+=("$(ms "$t0" "$t1")")
-    rm -rf "$work/inst" && cp -r "$work/old" "$work/inst"
+    # The apply flushes what it wrote before its commit: the sync keeps the other writes of
+    # this loop (the package, the xdelta3 deltas, the copy) out of its time.
+    rm -rf "$work/inst" && cp -r "$work/old" "$work/inst" && sync
     t0=$(now); "$genpatch" apply "$work/p.dat" --dest "$work/inst" 2>/dev/null; t1=$(now)
     apply_times+=("$(ms "$t0" "$t1")")
     diff -r "$work/inst" "$work/new" >/dev/null || { echo "apply result differs for $2" >&2; exit 1; }
-    rm -rf "$work/copy"; t0=$(now); cp -r "$work/new" "$work/copy"; t1=$(now)
+    rm -rf "$work/copy" && sync
+    t0=$(now); cp -r "$work/new" "$work/copy"; t1=$(now); sync -f "$work/copy"; t2=$(now)
     cp_times+=("$(ms "$t0" "$t1")")
+    cp_sync_times+=("$(ms "$t0" "$t2")")
   done
   size=$(stat -c %s "$work/p.dat")
-  printf '%-34s %10d %10d %9.3f %9s %9s %9s %9s\n' "$2" "$size" "$xd_total" \
+  printf '%-34s %10d %10d %9.3f %9s %9s %9s %9s %11s\n' "$2" "$size" "$xd_total" \
     "$(echo "$size / $xd_total" | bc -l)" \
     "$(printf '%s\n' "${build_times[@]}" | median)" "$(printf '%s\n' "${xd_times[@]}" | median)" \
-    "$(printf '%s\n' "${apply_times[@]}" | median)" "$(printf '%s\n' "${cp_times[@]}" | median)"
+    "$(printf '%s\n' "${apply_times[@]}" | median)" "$(printf '%s\n' "${cp_times[@]}" | median)" \
+    "$(printf '%s\n' "${cp_sync_times[@]}" | median)"
 done
