@@ -1,6 +1,5 @@
 // Whole-file checksums through the platform's file services.
 #include <algorithm>
-#include <memory>
 #include <new>
 
 #include "codec/crc32.h"

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "base/endian.h"
 #include "codec/lzw_decoder.h"
