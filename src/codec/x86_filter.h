@@ -1,0 +1,35 @@
+// The x86 branch filter of compact diffs (GPD3 and GPD4, format/compact.h). Machine code that
+// moved keeps its calls and its references to data, but their 32-bit displacements are relative
+// to the instruction, so every one of them changes when the code moves and its target does not.
+// The filter turns those displacements into positions (displacement plus the position after
+// it), which stay equal where the target did not move; the diff is taken between the filtered
+// old and new files and the program turns the rebuilt bytes back.
+//
+// Fields converted, scanning a block front to back:
+//   - E8 or E9 (call, jmp rel32): the four bytes after it, when the last is 00 or FF (a near
+//     target); the position is that after the field;
+//   - an opcode of kX86ModRmOpcodes followed by a ModRM byte that addresses [rip + disp32]
+//     ((modrm & 0xC7) == 0x05): the four bytes after the ModRM, likewise.
+// A field is converted modulo 2^25 and sign-extended from bit 24, so that its last byte stays 00
+// or FF and the inverse finds it again. After an E8/E9 or a matching opcode and ModRM the scan
+// goes on after the field whether or not the field was converted, so that every decision rests
+// on bytes that no later conversion touches: the inverse makes the same decisions. The scan
+// restarts at every kX86FilterBlock boundary of the file (a field must lie within one block), so
+// any block can be filtered alone: the program filters the old file's blocks as it reads them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace gp::codec {
+
+inline constexpr size_t kX86FilterBlock = 64u * 1024;
+
+// Filter (encode) or unfilter (decode) the bytes of one block in place; position is the file
+// offset of data[0], a multiple of kX86FilterBlock, and n at most kX86FilterBlock.
+void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode);
+
+// Every block of a buffer that starts at file offset 0.
+void X86FilterAll(uint8_t* data, size_t n, bool encode);
+
+}  // namespace gp::codec

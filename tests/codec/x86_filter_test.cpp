@@ -1,0 +1,98 @@
+#include "codec/x86_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "base/endian.h"
+#include "codec_test_util.h"
+
+namespace gp::codec {
+namespace {
+
+std::vector<uint8_t> Filtered(std::vector<uint8_t> data, bool encode) {
+  X86FilterAll(data.data(), data.size(), encode);
+  return data;
+}
+
+// Bytes dense in what the filter looks at: E8/E9, the opcodes with a [rip + disp32] ModRM, and
+// displacement tops of 00 and FF, in random order, so that fields overlap candidates of every
+// kind.
+std::vector<uint8_t> Dense(uint32_t seed, size_t size) {
+  static constexpr uint8_t kPicks[] = {0xE8, 0xE9, 0x8D, 0x8B, 0x0F, 0xFF, 0x05,
+                                       0x0D, 0x3D, 0x00, 0xFF, 0x83, 0x12, 0xC7};
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> data(size);
+  for (auto& b : data) b = kPicks[rng() % sizeof kPicks];
+  return data;
+}
+
+TEST(X86Filter, DecodeUndoesEncode) {
+  for (uint32_t seed = 1; seed <= 20; ++seed) {
+    for (const size_t size : {size_t{0}, size_t{5}, size_t{6}, size_t{4096},
+                              kX86FilterBlock + 3, 3 * kX86FilterBlock - 1}) {
+      for (const auto& data : {Dense(seed, size), test::RandomBytes(seed, size)}) {
+        const std::vector<uint8_t> encoded = Filtered(data, true);
+        ASSERT_EQ(Filtered(encoded, false), data) << seed << " " << size;
+      }
+    }
+  }
+  // Dense input is actually changed, so the round trip above is not vacuous.
+  EXPECT_NE(Filtered(Dense(1, 4096), true), Dense(1, 4096));
+}
+
+// Code that moved by an insertion, whose calls and [rip + disp32] references keep their
+// targets: their displacements all differ, their filtered forms do not.
+TEST(X86Filter, MovedCodeKeepsItsTargets) {
+  constexpr size_t kShift = 0x1234;
+  constexpr uint32_t kTarget = 0x200000;  // where every instruction points
+  auto code_at = [&](size_t base) {
+    std::vector<uint8_t> out(base, 0x90);  // nops before the code
+    for (int i = 0; i < 300; ++i) {
+      const bool call = i % 2 == 0;
+      const std::vector<uint8_t> op = call ? std::vector<uint8_t>{0xE8}
+                                           : std::vector<uint8_t>{0x48, 0x8D, 0x05};  // lea rax
+      out.insert(out.end(), op.begin(), op.end());
+      const size_t after = out.size() + 4;
+      out.resize(after);
+      StoreU32(&out[after - 4], kTarget - static_cast<uint32_t>(after));
+      out.push_back(0x90);
+    }
+    return std::vector<uint8_t>(out.begin() + static_cast<std::ptrdiff_t>(base), out.end());
+  };
+  const std::vector<uint8_t> old_code = code_at(0x1000);
+  const std::vector<uint8_t> new_code = code_at(0x1000 + kShift);
+  ASSERT_NE(old_code, new_code);
+  auto filtered_at = [](const std::vector<uint8_t>& code, size_t base) {
+    std::vector<uint8_t> file(base, 0x90);
+    file.insert(file.end(), code.begin(), code.end());
+    X86FilterAll(file.data(), file.size(), true);
+    return std::vector<uint8_t>(file.begin() + static_cast<std::ptrdiff_t>(base), file.end());
+  };
+  EXPECT_EQ(filtered_at(old_code, 0x1000), filtered_at(new_code, 0x1000 + kShift));
+}
+
+TEST(X86Filter, FieldsStayWithinTheirBlockAndNearTargets) {
+  std::vector<uint8_t> data(2 * kX86FilterBlock, 0x90);
+  // A call whose field would cross the block boundary, one far call (top byte 0x12), and a
+  // call just inside the second block.
+  const size_t crossing = kX86FilterBlock - 3;
+  data[crossing] = 0xE8;
+  data[100] = 0xE8;
+  StoreU32(&data[101], 0x12000000);
+  data[kX86FilterBlock] = 0xE8;
+  StoreU32(&data[kX86FilterBlock + 1], 0x10);
+  const std::vector<uint8_t> encoded = Filtered(data, true);
+  EXPECT_TRUE(std::equal(encoded.begin() + crossing, encoded.begin() + kX86FilterBlock + 1,
+                         data.begin() + crossing));
+  EXPECT_EQ(LoadU32(&encoded[101]), 0x12000000u);
+  // Within a block a field becomes its target: the position after it plus the displacement.
+  EXPECT_EQ(LoadU32(&encoded[kX86FilterBlock + 1]), kX86FilterBlock + 5 + 0x10);
+  // A block filtered alone gives the same bytes as the whole buffer.
+  std::vector<uint8_t> second(data.begin() + kX86FilterBlock, data.end());
+  X86FilterBlock(second.data(), second.size(), kX86FilterBlock, true);
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), encoded.begin() + kX86FilterBlock));
+}
+
+}  // namespace
+}  // namespace gp::codec
