@@ -4,6 +4,7 @@
 
 #include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
+#include "codec/x86_filter.h"
 #include "format/compact.h"
 
 namespace gp::builder {
@@ -53,16 +54,8 @@ bool ApplyCodedDiff(std::span<const uint8_t> old_file, const format::CompactDiff
   return codec::DecodeCompactDiff(io) && out->size() == h.new_size;
 }
 
-}  // namespace
-
-bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
-                      std::vector<uint8_t>* out, uint64_t max_size) {
-  out->clear();
-  format::CompactDiffHeader h;
-  if (!format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &h) ||
-      h.new_size > max_size) {
-    return false;
-  }
+bool ApplySections(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
+                   const format::CompactDiffHeader& h, std::vector<uint8_t>* out) {
   std::span<const uint8_t> section[format::kCompactSectionCount];
   for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
     section[i] = diff.subspan(static_cast<size_t>(h.offset[i]), static_cast<size_t>(h.length[i]));
@@ -116,6 +109,27 @@ bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t
   }
   return out->size() == h.new_size && zeros == 0 && bytes == 0 && differences.left() == 0 &&
          literals.left() == 0;
+}
+
+}  // namespace
+
+bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t> diff,
+                      std::vector<uint8_t>* out, uint64_t max_size) {
+  out->clear();
+  format::CompactDiffHeader h;
+  if (!format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &h) ||
+      h.new_size > max_size) {
+    return false;
+  }
+  if (h.x86) {
+    // Rebuild the filtered new file from the filtered old one, then turn it back.
+    std::vector<uint8_t> filtered(old_file.begin(), old_file.end());
+    codec::X86FilterAll(filtered.data(), filtered.size(), true);
+    if (!ApplySections(filtered, diff, h, out)) return false;
+    codec::X86FilterAll(out->data(), out->size(), false);
+    return true;
+  }
+  return ApplySections(old_file, diff, h, out);
 }
 
 }  // namespace gp::builder

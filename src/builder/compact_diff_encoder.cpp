@@ -8,6 +8,7 @@
 #include "codec/compact_models.h"
 #include "codec/compact_payload_writer.h"
 #include "codec/crc32.h"
+#include "codec/x86_filter.h"
 #include "format/compact.h"
 
 namespace gp::builder {
@@ -25,6 +26,8 @@ constexpr uint64_t kProgressStep = uint64_t{1} << 20;
 // the other diffs (the same change in a file's .js, .d.ts and .map), which the coder's models,
 // cold for every file, cannot (a release tree of small changes: 2,858 bytes against 3,021).
 constexpr size_t kSmallRawDiff = 4096;
+// A raw filtered diff is taken when it packs at least 1/kFilterGain smaller than the plain one.
+constexpr size_t kFilterGain = 32;
 
 struct Triple {
   uint64_t add = 0;
@@ -39,7 +42,7 @@ struct Sections {
 };
 
 std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_size,
-                              bool coded,
+                              bool coded, bool x86,
                               const std::vector<uint8_t>& control,
                               const std::vector<uint8_t>& differences,
                               const std::vector<uint8_t>& literals) {
@@ -47,6 +50,7 @@ std::vector<uint8_t> Assemble(const format::EntryHeader& header, uint64_t new_si
                                                                      &literals};
   format::CompactDiffHeader h;
   h.coded = coded;
+  h.x86 = x86;
   h.new_size = new_size;
   for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
     h.length[i] = parts[i]->size();
@@ -116,6 +120,19 @@ void CodeSections(std::span<const uint8_t> old_file, const Sections& s,
   }
 }
 
+// What a diff costs in the package: a coded one as it is, a raw one as deflate packs its
+// sections (the headers cost alike).
+size_t PackedSize(const std::vector<uint8_t>& diff) {
+  format::CompactDiffHeader h;
+  format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &h);
+  const size_t head = format::kCompactDiffHeaderSize;
+  std::vector<uint8_t> deflated;
+  if (h.coded || !DeflatePiece(diff.data() + head, diff.size() - head, &deflated)) {
+    return diff.size() - head;
+  }
+  return deflated.size();
+}
+
 }  // namespace
 
 std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw) {
@@ -146,13 +163,13 @@ std::vector<uint8_t> PackDifferences(std::span<const uint8_t> raw) {
   return out;
 }
 
-std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
-                                       std::span<const uint8_t> new_file,
-                                       const format::EntryHeader& header, CompactDiffStats* stats,
-                                       const CompactDiffProgress& progress,
-                                       CompactDiffVersion version) {
-  CompactDiffStats local;
-  if (stats == nullptr) stats = &local;
+namespace {
+
+// One diff of old_file and new_file as given; x86 marks them as filtered.
+std::vector<uint8_t> EncodeOne(std::span<const uint8_t> old_file, std::span<const uint8_t> new_file,
+                               const format::EntryHeader& header, CompactDiffStats* stats,
+                               const CompactDiffProgress& progress, CompactDiffVersion version,
+                               bool x86) {
   *stats = CompactDiffStats();
   const uint8_t* o = old_file.data();
   const uint8_t* nw = new_file.data();
@@ -259,7 +276,7 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
       AppendVarint(t.literal, &control);
       AppendVarint(format::ZigZag(t.seek), &control);
     }
-    raw = Assemble(header, static_cast<uint64_t>(new_size), false, control,
+    raw = Assemble(header, static_cast<uint64_t>(new_size), false, x86, control,
                    PackDifferences(s.differences), s.literals);
     if (version == CompactDiffVersion::kRaw || raw.size() <= kSmallRawDiff) return raw;
   }
@@ -267,21 +284,66 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
   {
     std::vector<uint8_t> sections[format::kCompactSectionCount];
     CodeSections(old_file, s, sections);
-    coded = Assemble(header, static_cast<uint64_t>(new_size), true,
+    coded = Assemble(header, static_cast<uint64_t>(new_size), true, x86,
                      sections[format::kControlSection], sections[format::kDifferenceSection],
                      sections[format::kLiteralSection]);
   }
-  if (version == CompactDiffVersion::kSmaller && coded.size() * 2 > raw.size()) {
-    // Not clearly smaller: weigh the coded sections against what deflate makes of the raw ones
-    // (the headers cost alike).
-    std::vector<uint8_t> deflated;
-    const size_t head = format::kCompactDiffHeaderSize;
-    if (DeflatePiece(raw.data() + head, raw.size() - head, &deflated) &&
-        deflated.size() < coded.size() - head) {
-      return raw;
-    }
+  // Not clearly smaller: weigh the coded sections against what deflate makes of the raw ones.
+  if (version == CompactDiffVersion::kSmaller && coded.size() * 2 > raw.size() &&
+      PackedSize(raw) < coded.size()) {
+    return raw;
   }
   return coded;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
+                                       std::span<const uint8_t> new_file,
+                                       const format::EntryHeader& header, CompactDiffStats* stats,
+                                       const CompactDiffProgress& progress,
+                                       CompactDiffVersion version, CompactDiffFilter filter) {
+  CompactDiffStats local;
+  if (stats == nullptr) stats = &local;
+  if (filter == CompactDiffFilter::kNone) {
+    return EncodeOne(old_file, new_file, header, stats, progress, version, false);
+  }
+  // The filtered diff, and with kChoose the plain one first, each half of the progress.
+  const bool both = filter == CompactDiffFilter::kChoose;
+  const uint64_t total = new_file.size();
+  std::vector<uint8_t> plain;
+  CompactDiffStats plain_stats;
+  if (both) {
+    plain = EncodeOne(old_file, new_file, header, &plain_stats,
+                      progress ? CompactDiffProgress([&](uint64_t done, uint64_t) {
+                        progress(done / 2, total);
+                      })
+                               : nullptr,
+                      version, false);
+  }
+  std::vector<uint8_t> filtered;
+  {
+    std::vector<uint8_t> old_x86(old_file.begin(), old_file.end());
+    std::vector<uint8_t> new_x86(new_file.begin(), new_file.end());
+    codec::X86FilterAll(old_x86.data(), old_x86.size(), true);
+    codec::X86FilterAll(new_x86.data(), new_x86.size(), true);
+    filtered = EncodeOne(old_x86, new_x86, header, stats,
+                         progress && both ? CompactDiffProgress([&](uint64_t done, uint64_t) {
+                           progress(total / 2 + done / 2, total);
+                         })
+                                          : progress,
+                         version, true);
+  }
+  if (!both) return filtered;
+  // The program pays two passes over the file for a filtered diff: a raw one must be worth it.
+  const size_t plain_size = PackedSize(plain);
+  const size_t filtered_size = PackedSize(filtered);
+  const bool take_filtered = version == CompactDiffVersion::kRaw
+                                 ? filtered_size + plain_size / kFilterGain < plain_size
+                                 : filtered_size < plain_size;
+  if (take_filtered) return filtered;
+  *stats = plain_stats;
+  return plain;
 }
 
 std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint64_t size) {
@@ -294,7 +356,7 @@ std::vector<uint8_t> CompactIdentityDiff(const format::EntryHeader& header, uint
     AppendVarint(size, &differences);
     AppendVarint(0, &differences);
   }
-  return Assemble(header, size, false, control, differences, {});
+  return Assemble(header, size, false, false, control, differences, {});
 }
 
 }  // namespace gp::builder

@@ -10,8 +10,9 @@
 // a candidate on the previous match's alignment is always weighed (bsdiff's "old score").
 //
 // Memory: the two inputs, 8 bytes per old byte of match finder (9 per old byte in all, with the
-// old file), and the sections (at most about the new file's size). Time: O(new) searches of
-// bounded work. The output depends only on the inputs.
+// old file), and the sections (at most about the new file's size); over the x86 filter, filtered
+// copies of both inputs besides (10 per old byte). Time: O(new) searches of bounded work, twice
+// when both diffs are weighed. The output depends only on the inputs.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +37,12 @@ struct CompactDiffStats {
 // deflate, which also sees the other files' diffs.
 enum class CompactDiffVersion { kRaw = 1, kCoded = 2, kSmaller = 3 };
 
+// Whether the diff is taken between the files as given or as turned by the x86 branch filter
+// (codec/x86_filter.h: GPD3 and GPD4). kChoose encodes both and takes the filtered diff when it
+// packs smaller, for raw diffs by at least 1/32 (the program pays two passes over the file for
+// it). The filtered copies of both files add their sizes to the memory.
+enum class CompactDiffFilter { kNone, kX86, kChoose };
+
 // Called now and then with the new-file bytes done so far.
 using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;
 
@@ -45,7 +52,8 @@ std::vector<uint8_t> EncodeCompactDiff(std::span<const uint8_t> old_file,
                                        const format::EntryHeader& header,
                                        CompactDiffStats* stats = nullptr,
                                        const CompactDiffProgress& progress = nullptr,
-                                       CompactDiffVersion version = CompactDiffVersion::kSmaller);
+                                       CompactDiffVersion version = CompactDiffVersion::kSmaller,
+                                       CompactDiffFilter filter = CompactDiffFilter::kNone);
 
 // The diff that rebuilds a file of size bytes from itself (GPD1: one zero run costs nothing to
 // apply).

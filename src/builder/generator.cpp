@@ -715,7 +715,8 @@ class Generator {
                                              new_file.host);
                                     },
                                     input_.smallest ? CompactDiffVersion::kSmaller
-                                                    : CompactDiffVersion::kRaw)
+                                                    : CompactDiffVersion::kRaw,
+                                    CompactDiffFilter::kChoose)
                 : EncodeDiff(old_bytes, new_bytes, new_file.header);
     std::vector<uint8_t> rebuilt;
     const bool rebuilds = compact ? ApplyCompactDiff(old_bytes, diff, &rebuilt)

@@ -63,10 +63,12 @@ bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_s
     return false;
   }
   CompactDiffHeader out;
-  out.coded = std::memcmp(bytes + kCompactDiffMagicOffset, kCompactCodedDiffMagic, 4) == 0;
-  if (!out.coded && std::memcmp(bytes + kCompactDiffMagicOffset, kCompactDiffMagic, 4) != 0) {
+  const uint8_t* magic = bytes + kCompactDiffMagicOffset;
+  if (std::memcmp(magic, kCompactDiffMagic, 3) != 0 || magic[3] < '1' || magic[3] > '4') {
     return false;
   }
+  out.coded = magic[3] == '2' || magic[3] == '4';
+  out.x86 = magic[3] >= '3';
   out.new_size = LoadU64(bytes + kCompactDiffNewSizeOffset);
   uint64_t at = kCompactDiffHeaderSize;
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
@@ -84,7 +86,8 @@ bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_s
 
 void AppendCompactDiffHeader(const CompactDiffHeader& header, std::vector<uint8_t>* out) {
   uint8_t bytes[kCompactDiffHeaderSize - kEntryHeaderSize] = {};
-  std::memcpy(bytes, header.coded ? kCompactCodedDiffMagic : kCompactDiffMagic, 4);
+  std::memcpy(bytes, kCompactDiffMagic, 3);
+  bytes[3] = static_cast<uint8_t>('1' + (header.coded ? 1 : 0) + (header.x86 ? 2 : 0));
   StoreU64(bytes + 4, header.new_size);
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
     StoreU64(bytes + 12 + i * kCompactSectionEntrySize, header.length[i]);

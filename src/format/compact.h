@@ -39,6 +39,10 @@
 // literal length; differences: one coded byte per add byte; literals: a first byte 0 (stored,
 // the bytes follow) or 1 (coded). Each section's length and checksum are those of its stored
 // bytes, and the decoder must use up every byte of each.
+//
+// Versions 3 ("GPD3", version 1's sections) and 4 ("GPD4", version 2's) are taken between the
+// old and the new file as turned by the x86 branch filter (codec/x86_filter.h): the program
+// filters the old file's blocks, rebuilds the filtered new file and turns it back.
 #pragma once
 
 #include <cstddef>
@@ -99,8 +103,8 @@ bool ParseCompactPiece(const uint8_t* bytes, CompactPiece* piece);
 void AppendCompactPiece(const CompactPiece& piece, std::vector<uint8_t>* out);
 
 // Diff stream.
+// "GPD" and the version, '1' to '4': '1' + 1 when coded + 2 when filtered.
 inline constexpr char kCompactDiffMagic[] = "GPD1";
-inline constexpr char kCompactCodedDiffMagic[] = "GPD2";
 inline constexpr size_t kCompactDiffMagicOffset = kEntryHeaderSize;         // 12
 inline constexpr size_t kCompactDiffNewSizeOffset = kEntryHeaderSize + 4;   // 16
 inline constexpr size_t kCompactDiffSectionsOffset = kEntryHeaderSize + 12; // 24
@@ -112,7 +116,8 @@ inline constexpr size_t kCompactDiffHeaderSize =
 enum CompactSection { kControlSection = 0, kDifferenceSection = 1, kLiteralSection = 2 };
 
 struct CompactDiffHeader {
-  bool coded = false;  // GPD2
+  bool coded = false;  // GPD2, GPD4
+  bool x86 = false;    // GPD3, GPD4: over the x86 branch filter
   uint64_t new_size = 0;
   uint64_t length[kCompactSectionCount] = {};
   uint32_t crc[kCompactSectionCount] = {};

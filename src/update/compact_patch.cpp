@@ -6,6 +6,7 @@
 
 #include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
+#include "codec/x86_filter.h"
 #include "platform/platform.h"
 #include "update/patch_streams.h"
 
@@ -24,6 +25,45 @@ bool OpenAt(platform::File& file, const char* path, uint64_t offset) {
                    platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) &&
          file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin);
 }
+
+// Where the rebuilt bytes go. For a filtered diff they are gathered into the filter's blocks,
+// each turned back before it is passed on; Finish passes on the last, partial one.
+class Output {
+ public:
+  Output(WriteBehind& target, bool x86) : target_(target) {
+    if (x86) block_ = Allocate(codec::kX86FilterBlock);
+    failed_ = x86 && !block_;
+  }
+  bool Write(const uint8_t* data, size_t n) {
+    if (failed_) return false;
+    if (!block_) return target_.Write(data, n);
+    while (n > 0) {
+      const size_t k = std::min(n, codec::kX86FilterBlock - used_);
+      std::copy_n(data, k, block_.get() + used_);
+      used_ += k;
+      data += k;
+      n -= k;
+      if (used_ == codec::kX86FilterBlock && !PassOn()) return false;
+    }
+    return true;
+  }
+  bool Finish() { return !failed_ && (!block_ || used_ == 0 || PassOn()); }
+
+ private:
+  bool PassOn() {
+    codec::X86FilterBlock(block_.get(), used_, position_, false);
+    position_ += used_;
+    const size_t n = used_;
+    used_ = 0;
+    return target_.Write(block_.get(), n);
+  }
+
+  WriteBehind& target_;
+  Bytes block_;
+  size_t used_ = 0;
+  uint64_t position_ = 0;
+  bool failed_ = false;
+};
 
 // One section of the diff file, read front to back through its own handle.
 class SectionReader {
@@ -126,11 +166,11 @@ class CodedSection {
 
 struct CodedTarget {
   OldFileBlocks& old;
-  WriteBehind& target;
+  Output& target;
 };
 
 bool RunCodedDiff(const char* diff_path, const format::CompactDiffHeader& header,
-                  OldFileBlocks& old, WriteBehind& target) {
+                  OldFileBlocks& old, Output& target) {
   CodedSection sections[format::kCompactSectionCount];
   for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
     if (!sections[i].Open(diff_path, header.offset[i], header.length[i])) return false;
@@ -153,40 +193,8 @@ bool RunCodedDiff(const char* diff_path, const format::CompactDiffHeader& header
   return codec::DecodeCompactDiff(io);
 }
 
-}  // namespace
-
-bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
-  platform::File file;
-  uint64_t size = 0;
-  if (diff_path == nullptr ||
-      !file.Open(diff_path, platform::kAccessRead, platform::kShareRead,
-                 platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
-      !file.Size(&size)) {
-    return false;
-  }
-  uint8_t head[format::kCompactDiffHeaderSize];
-  if (size < sizeof head || !platform::ReadExact(file, head, sizeof head) ||
-      !format::ParseCompactDiffHeader(head, sizeof head, size, header)) {
-    return false;
-  }
-  Bytes buffer = Allocate(kSectionBufferSize);
-  if (!buffer) return false;
-  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
-    uint32_t crc = 0;
-    for (uint64_t left = header->length[i]; left > 0;) {
-      const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, kSectionBufferSize));
-      if (!platform::ReadExact(file, buffer.get(), n)) return false;
-      crc = Crc32Update(crc, buffer.get(), n);
-      left -= n;
-    }
-    if (crc != header->crc[i]) return false;
-  }
-  return true;
-}
-
-bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,
-                    OldFileBlocks& old, WriteBehind& target) {
-  if (header.coded) return RunCodedDiff(diff_path, header, old, target);
+bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
+                OldFileBlocks& old, Output& target) {
   SectionReader control;
   SectionReader difference_section;
   SectionReader literals;
@@ -244,6 +252,47 @@ bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& head
                          : position + static_cast<uint64_t>(delta);
   }
   return written == header.new_size && differences.Done() && literals.remaining() == 0;
+}
+
+
+}  // namespace
+
+bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
+  platform::File file;
+  uint64_t size = 0;
+  if (diff_path == nullptr ||
+      !file.Open(diff_path, platform::kAccessRead, platform::kShareRead,
+                 platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
+      !file.Size(&size)) {
+    return false;
+  }
+  uint8_t head[format::kCompactDiffHeaderSize];
+  if (size < sizeof head || !platform::ReadExact(file, head, sizeof head) ||
+      !format::ParseCompactDiffHeader(head, sizeof head, size, header)) {
+    return false;
+  }
+  Bytes buffer = Allocate(kSectionBufferSize);
+  if (!buffer) return false;
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    uint32_t crc = 0;
+    for (uint64_t left = header->length[i]; left > 0;) {
+      const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, kSectionBufferSize));
+      if (!platform::ReadExact(file, buffer.get(), n)) return false;
+      crc = Crc32Update(crc, buffer.get(), n);
+      left -= n;
+    }
+    if (crc != header->crc[i]) return false;
+  }
+  return true;
+}
+
+bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,
+                    OldFileBlocks& old, WriteBehind& target_file) {
+  old.FilterX86(header.x86);
+  Output target(target_file, header.x86);
+  const bool good = header.coded ? RunCodedDiff(diff_path, header, old, target)
+                                 : RunRawDiff(diff_path, header, old, target);
+  return good && target.Finish();
 }
 
 }  // namespace gp

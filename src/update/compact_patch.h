@@ -3,7 +3,8 @@
 // side, each through its own handle, and the new file is written front to back. Every length
 // and position is checked against the old file, the sections and the new size before use.
 // Memory: three 64 KiB read buffers and two 32 KiB work buffers, besides the old file's blocks;
-// for a coded diff (GPD2) the models' 3.7 MiB besides.
+// for a coded diff (GPD2, GPD4) the models' 3.7 MiB besides, for a filtered one (GPD3, GPD4) a
+// 64 KiB block of output.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/crc32.h"
+#include "codec/x86_filter.h"
 
 namespace gp {
 
@@ -69,12 +70,20 @@ OldFileBlocks::OldFileBlocks(platform::File& file, uint64_t size) : file_(file),
   slot_starts_.assign(static_cast<size_t>(slots), ~0ull);
 }
 
+void OldFileBlocks::FilterX86(bool on) {
+  static_assert(kBlockSize == codec::kX86FilterBlock, "a cached block is one the filter turns alone");
+  if (on == x86_) return;
+  x86_ = on;
+  std::fill(slot_starts_.begin(), slot_starts_.end(), ~0ull);
+}
+
 bool OldFileBlocks::Read(uint64_t at, uint8_t* out, size_t n) {
   if (at > size_ || n > size_ - at) return false;
   while (n > 0) {
     const uint64_t block_start = at - at % kBlockSize;
     const uint8_t* block = Block(block_start);
     if (block == nullptr) {
+      if (x86_) return false;  // unfiltered bytes would rebuild a wrong file
       return file_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin) &&
              platform::ReadExact(file_, out, n);
     }
@@ -96,6 +105,7 @@ bool OldFileBlocks::CopyTo(uint64_t offset, uint64_t length, WriteBehind& target
     const uint64_t block_start = at - at % kBlockSize;
     const uint8_t* block = Block(block_start);
     if (block == nullptr) {
+      if (x86_) return false;
       // Without memory for the blocks: seek and read through the scratch buffer.
       if (!file_.Seek(static_cast<int64_t>(at), platform::Origin::kBegin)) return false;
       while (remaining > 0) {
@@ -126,6 +136,7 @@ const uint8_t* OldFileBlocks::Block(uint64_t start) {
       !platform::ReadExact(file_, data, static_cast<uint32_t>(length))) {
     return nullptr;
   }
+  if (x86_) codec::X86FilterBlock(data, static_cast<size_t>(length), start, true);
   slot_starts_[slot] = start;
   return data;
 }

@@ -76,10 +76,15 @@ class WriteBehind {
 // small copies jump between the regions of the old file, so each block is read once however
 // often it is copied from (for old files up to the cache's size, 64 MiB, one work buffer whose
 // memory is taken as blocks are read; beyond it, blocks that share a slot replace each other).
-// Without memory for the cache it seeks and reads directly.
+// Without memory for the cache it seeks and reads directly. For a filtered diff each block is
+// turned by the x86 branch filter as it is read (the filter's blocks are the cache's); such a
+// diff needs the cache.
 class OldFileBlocks {
  public:
   OldFileBlocks(platform::File& file, uint64_t size);
+
+  // From now on the blocks read are filtered (or not); blocks held are read again.
+  void FilterX86(bool on);
 
   uint64_t size() const { return size_; }
   // Exactly n bytes from offset at into out; false outside the file or on a failed read.
@@ -98,6 +103,7 @@ class OldFileBlocks {
   uint64_t size_;
   platform::WorkBuffer cache_;
   std::vector<uint64_t> slot_starts_;  // the block each slot holds, ~0 for none
+  bool x86_ = false;
 };
 
 }  // namespace gp

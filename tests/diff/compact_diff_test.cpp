@@ -50,7 +50,23 @@ TEST(CompactDiff, RebuildsAndIsSmallerThanTheClassicDiffOnRecompiledCode) {
   EXPECT_LT(diff.size(), classic.size());
 }
 
-constexpr CompactDiffVersion kVersions[] = {CompactDiffVersion::kRaw, CompactDiffVersion::kCoded};
+struct Kind {
+  CompactDiffVersion version;
+  CompactDiffFilter filter;
+  char magic;  // the version digit of "GPD1" to "GPD4"
+};
+constexpr Kind kKinds[] = {{CompactDiffVersion::kRaw, CompactDiffFilter::kNone, '1'},
+                           {CompactDiffVersion::kCoded, CompactDiffFilter::kNone, '2'},
+                           {CompactDiffVersion::kRaw, CompactDiffFilter::kX86, '3'},
+                           {CompactDiffVersion::kCoded, CompactDiffFilter::kX86, '4'}};
+
+std::vector<uint8_t> Encode(const std::vector<uint8_t>& old_file,
+                            const std::vector<uint8_t>& new_file, const Kind& kind) {
+  std::vector<uint8_t> diff =
+      EncodeCompactDiff(old_file, new_file, {}, nullptr, nullptr, kind.version, kind.filter);
+  EXPECT_EQ(diff[format::kCompactDiffMagicOffset + 3], kind.magic);
+  return diff;
+}
 
 TEST(CompactDiff, EdgeCasesRoundTrip) {
   const format::EntryHeader header;
@@ -62,13 +78,11 @@ TEST(CompactDiff, EdgeCasesRoundTrip) {
   const std::vector<std::pair<std::vector<uint8_t>, std::vector<uint8_t>>> cases = {
       {{}, {}},   {{}, some}, {some, {}}, {some, some}, {std::vector<uint8_t>(5000, 0), some},
       {p.old_file, few_changed}};
-  for (const CompactDiffVersion version : kVersions) {
+  for (const Kind& kind : kKinds) {
     for (const auto& [old_file, new_file] : cases) {
       std::vector<uint8_t> rebuilt;
-      ASSERT_TRUE(ApplyCompactDiff(
-          old_file, EncodeCompactDiff(old_file, new_file, header, nullptr, nullptr, version),
-          &rebuilt));
-      EXPECT_EQ(rebuilt, new_file);
+      ASSERT_TRUE(ApplyCompactDiff(old_file, Encode(old_file, new_file, kind), &rebuilt));
+      EXPECT_EQ(rebuilt, new_file) << kind.magic;
     }
   }
   std::vector<uint8_t> rebuilt;
@@ -85,9 +99,8 @@ TEST(CompactDiff, DifferencesAreGroupsOfZeroRunsAndBytes) {
 
 TEST(CompactDiff, DamageIsRefused) {
   const Pair p = Recompiled(3);
-  for (const CompactDiffVersion version : kVersions) {
-    const std::vector<uint8_t> diff =
-        EncodeCompactDiff(p.old_file, p.new_file, {}, nullptr, nullptr, version);
+  for (const Kind& kind : kKinds) {
+    const std::vector<uint8_t> diff = Encode(p.old_file, p.new_file, kind);
     std::vector<uint8_t> out;
     for (size_t at : {size_t{20}, format::kCompactDiffHeaderSize + 1, diff.size() - 1}) {
       std::vector<uint8_t> bad = diff;
@@ -99,6 +112,55 @@ TEST(CompactDiff, DamageIsRefused) {
     // Right checksums, but the old file is shorter than the adds need.
     EXPECT_FALSE(ApplyCompactDiff(std::span(p.old_file).first(1000), diff, &out));
   }
+}
+
+// Machine code that moved: calls and [rip + disp32] references to targets that stayed.
+Pair MovedCode() {
+  std::mt19937 rng(11);
+  auto code = [&](size_t base, std::mt19937 r) {
+    std::vector<uint8_t> out(base, 0xCC);
+    while (out.size() < base + 150000) {
+      const uint32_t pick = r() % 4;
+      if (pick < 2) {
+        const bool call = pick == 0;
+        out.insert(out.end(), call ? std::initializer_list<uint8_t>{0xE8}
+                                   : std::initializer_list<uint8_t>{0x48, 0x8B, 0x05});
+        const size_t after = out.size() + 4;
+        out.resize(after);
+        StoreU32(&out[after - 4], 0x400000 + (r() % 64) * 16 - static_cast<uint32_t>(after));
+      } else {
+        out.push_back(static_cast<uint8_t>(0x40 + r() % 8));  // other instructions
+      }
+    }
+    return std::vector<uint8_t>(out.begin() + static_cast<std::ptrdiff_t>(base), out.end());
+  };
+  Pair p;
+  p.old_file = code(0, std::mt19937(5));
+  p.new_file = std::vector<uint8_t>(700, 0x90);  // the insertion moves everything after it
+  const std::vector<uint8_t> moved = code(700, std::mt19937(5));
+  p.new_file.insert(p.new_file.end(), moved.begin(), moved.end());
+  return p;
+}
+
+TEST(CompactDiff, FilterIsChosenForMovedCodeOnly) {
+  std::vector<uint8_t> out;
+  for (const auto version : {CompactDiffVersion::kRaw, CompactDiffVersion::kSmaller}) {
+    const Pair code = MovedCode();
+    const std::vector<uint8_t> chosen = EncodeCompactDiff(
+        code.old_file, code.new_file, {}, nullptr, nullptr, version, CompactDiffFilter::kChoose);
+    EXPECT_EQ(chosen[format::kCompactDiffMagicOffset + 3] & 0xFE, '3' & 0xFE);  // GPD3 or GPD4
+    EXPECT_LT(chosen.size(), EncodeCompactDiff(code.old_file, code.new_file, {}, nullptr, nullptr,
+                                               version, CompactDiffFilter::kNone)
+                                 .size());
+    ASSERT_TRUE(ApplyCompactDiff(code.old_file, chosen, &out));
+    EXPECT_EQ(out, code.new_file);
+  }
+  // Data with shifted addresses but no code: the raw diff stays unfiltered.
+  const Pair data = Recompiled(8);
+  const std::vector<uint8_t> plain =
+      EncodeCompactDiff(data.old_file, data.new_file, {}, nullptr, nullptr,
+                        CompactDiffVersion::kRaw, CompactDiffFilter::kChoose);
+  EXPECT_EQ(plain[format::kCompactDiffMagicOffset + 3], '1');
 }
 
 // A GPD2 diff whose sections are changed by edit, with its header and checksums made to match.

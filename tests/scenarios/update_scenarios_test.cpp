@@ -6,7 +6,9 @@
 #include <chrono>
 
 #include "base/texts.h"
+#include "builder/compact_diff_encoder.h"
 #include "builder/package_writer.h"
+#include "format/compact.h"
 #include "platform/platform.h"
 #include "program_runner.h"
 #include "support/release_files.h"
@@ -134,6 +136,33 @@ TEST_P(UpdateScenarios, LargeDocfileApplies) {
   const builder::GeneratedPackage generated = builder::GeneratePackage(input_, dir_ / "diffs");
   EXPECT_EQ(builder::WorkDocfileVersion(generated.desc),
             GetParam() == builder::PackageFormat::kCompact ? 4 : 3);
+  const fs::path installed = Install(releases_[0]);
+  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+}
+
+// Machine code that moved by an insertion, its calls keeping their targets: the compact format
+// takes its diff over the x86 branch filter, which both programs turn back.
+TEST_P(UpdateScenarios, MovedMachineCodeApplies) {
+  auto code = [](size_t inserted) {
+    std::string out = Pattern(inserted, 4);
+    for (uint32_t i = 0; out.size() < inserted + 200000; ++i) {
+      const auto after = static_cast<uint32_t>(out.size() + 5);
+      const uint32_t rel = 0x300000 + (i * 2654435761u % 97) * 32 - after;
+      out += '\xE8';
+      for (int k = 0; k < 4; ++k) out += static_cast<char>(rel >> (8 * k));
+      out += Pattern(3 + i % 5, i);
+    }
+    return out;
+  };
+  releases_[1]["MAIN.EXE"] = code(0);
+  releases_[2]["MAIN.EXE"] = code(900);
+  for (size_t k : {size_t{1}, size_t{2}}) test::WriteRelease(dir_ / kNames[k], releases_[k]);
+  const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
+      bytes(releases_[1]["MAIN.EXE"]), bytes(releases_[2]["MAIN.EXE"]), {}, nullptr, nullptr,
+      builder::CompactDiffVersion::kRaw, builder::CompactDiffFilter::kChoose);
+  ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '3');  // what the generator writes too
   const fs::path installed = Install(releases_[0]);
   EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
   test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/compact_diff_encoder.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/folder_journal.h"
@@ -240,6 +241,31 @@ TEST_F(FileOperationsTest, RandomDiffsRebuildTheirTargets) {
     ASSERT_TRUE(
         Patch(old_path, P("target.bin"), old.empty() ? 0xFFFFFFFFu : Crc(old), diff.bytes()));
     ASSERT_EQ(test::ReadBytes(H("target.bin")), expected);
+  }
+  EXPECT_TRUE(Messages().empty());
+}
+
+// Compact diffs taken over the x86 branch filter: the program filters the old file's blocks as
+// it reads them and turns the rebuilt bytes back. Calls (E8, near targets) every 16 bytes, over
+// several blocks, and a new file that moved them and changed some.
+TEST_F(FileOperationsTest, FilteredCompactDiffsRebuildTheirTargets) {
+  std::vector<uint8_t> old = Random(3 * 65536 + 1234, 7);
+  for (size_t i = 0; i + 5 <= old.size(); i += 16) {
+    old[i] = 0xE8;
+    old[i + 4] = 0;
+  }
+  std::vector<uint8_t> changed(old.begin(), old.begin() + 70000);
+  const std::vector<uint8_t> inserted = Random(333, 8);
+  changed.insert(changed.end(), inserted.begin(), inserted.end());
+  changed.insert(changed.end(), old.begin() + 70000, old.end());
+  for (size_t i = 1; i < changed.size(); i += 4099) changed[i] ^= 0x55;
+  const std::string old_path = Put("old.bin", old);
+  context().package.compact = true;
+  for (const auto version : {builder::CompactDiffVersion::kRaw, builder::CompactDiffVersion::kCoded}) {
+    const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
+        old, changed, {}, nullptr, nullptr, version, builder::CompactDiffFilter::kX86);
+    ASSERT_TRUE(Patch(old_path, P("target.bin"), Crc(old), diff));
+    EXPECT_EQ(test::ReadBytes(H("target.bin")), changed);
   }
   EXPECT_TRUE(Messages().empty());
 }
