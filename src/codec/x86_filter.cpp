@@ -1,6 +1,5 @@
 #include "codec/x86_filter.h"
 
-#include <array>
 #include <bit>
 
 #include "base/endian.h"
@@ -11,8 +10,6 @@ namespace {
 
 constexpr uint64_t kOnes = 0x0101010101010101ull;
 
-enum Kind : uint8_t { kNone = 0, kBranch = 1, kModRm = 2 };
-
 // Opcodes (one byte, or the second byte after 0F) whose ModRM commonly addresses memory by
 // [rip + disp32] in x86-64 code: moves, lea, arithmetic and compares, the 0F group of SSE moves
 // and converts, movzx/movsx, and indirect call/jmp (FF /2, /4).
@@ -21,20 +18,15 @@ constexpr uint8_t kX86ModRmOpcodes[] = {
     0x3B, 0x54, 0x57, 0x58, 0x59, 0x5C, 0x5E, 0x63, 0x6F, 0x7F, 0x80, 0x81, 0x83, 0x84, 0x85,
     0x88, 0x89, 0x8A, 0x8B, 0x8D, 0xB6, 0xB7, 0xBE, 0xBF, 0xC6, 0xC7, 0xF6, 0xFE, 0xFF};
 
-// Kind of the two bytes at a position, indexed by first | second << 8.
-const std::array<uint8_t, 65536>& Kinds() {
-  static const std::array<uint8_t, 65536> table = [] {
-    std::array<uint8_t, 65536> t{};
-    for (unsigned second = 0; second < 256; ++second) {
-      t[0xE8 | second << 8] = kBranch;
-      t[0xE9 | second << 8] = kBranch;
-      if ((second & 0xC7) != 0x05) continue;
-      for (const uint8_t op : kX86ModRmOpcodes) t[op | second << 8] = kModRm;
-    }
-    return t;
-  }();
-  return table;
-}
+// The opcodes above as a bit set (32 bytes: the package program stays small).
+struct OpcodeSet {
+  uint32_t words[8] = {};
+  constexpr OpcodeSet() {
+    for (const uint8_t op : kX86ModRmOpcodes) words[op >> 5] |= uint32_t{1} << (op & 31);
+  }
+  constexpr bool Has(uint8_t b) const { return ((words[b >> 5] >> (b & 31)) & 1) != 0; }
+};
+constexpr OpcodeSet kOpcodes;
 
 // data[0, 4) holds a little-endian displacement whose last byte is 00 or FF; after is the file
 // position after it.
@@ -49,7 +41,6 @@ void Convert(uint8_t* field, uint64_t after, bool encode) {
 }  // namespace
 
 void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode) {
-  const std::array<uint8_t, 65536>& kinds = Kinds();
   if (n < 6) return;
   const size_t last = n - 6;  // a field and its opcode bytes lie within the block
   size_t i = 0;
@@ -70,13 +61,16 @@ void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode) {
       i += static_cast<size_t>(std::countr_zero(candidates)) / 8;
       if (i > last) break;
     }
-    const uint8_t kind = kinds[static_cast<size_t>(data[i]) | static_cast<size_t>(data[i + 1]) << 8];
-    if (kind == kNone) {
+    // The field starts after E8/E9, or after an opcode's [rip + disp32] ModRM byte.
+    size_t field = 0;
+    if ((data[i] & 0xFE) == 0xE8) {
+      field = i + 1;
+    } else if (kOpcodes.Has(data[i]) && (data[i + 1] & 0xC7) == 0x05) {
+      field = i + 2;
+    } else {
       ++i;
       continue;
     }
-    // The field starts after the opcode (branch) or after the ModRM byte.
-    const size_t field = i + (kind == kBranch ? 1 : 2);
     const uint8_t top = data[field + 3];
     if (top == 0x00 || top == 0xFF) Convert(data + field, position + field + 4, encode);
     i = field + 4;
