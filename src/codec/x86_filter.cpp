@@ -45,12 +45,12 @@ void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode) {
   const size_t last = n - 6;  // a field and its opcode bytes lie within the block
   size_t i = 0;
   while (i <= last) {
-    // Eight positions at a time while none can start a field: no E8/E9 at the position and no
+    // Eight positions at a time while none can start a field: no E8 at the position and no
     // byte after it of the ModRM form (the lowest flagged byte of the zero-byte test is exact).
     if (i + 9 <= n) {
       const uint64_t here = LoadU64(data + i);
       const uint64_t next = LoadU64(data + i + 1);
-      const uint64_t a = (here & (kOnes * 0xFE)) ^ (kOnes * 0xE8);
+      const uint64_t a = here ^ (kOnes * 0xE8);
       const uint64_t b = (next & (kOnes * 0xC7)) ^ (kOnes * 0x05);
       const uint64_t flagged = ((a - kOnes) & ~a) | ((b - kOnes) & ~b);
       const uint64_t candidates = flagged & (kOnes * 0x80);
@@ -61,9 +61,9 @@ void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode) {
       i += static_cast<size_t>(std::countr_zero(candidates)) / 8;
       if (i > last) break;
     }
-    // The field starts after E8/E9, or after an opcode's [rip + disp32] ModRM byte.
+    // The field starts after E8, or after an opcode's [rip + disp32] ModRM byte.
     size_t field = 0;
-    if ((data[i] & 0xFE) == 0xE8) {
+    if (data[i] == 0xE8) {
       field = i + 1;
     } else if (kOpcodes.Has(data[i]) && (data[i + 1] & 0xC7) == 0x05) {
       field = i + 2;

@@ -15,9 +15,9 @@ std::vector<uint8_t> Filtered(std::vector<uint8_t> data, bool encode) {
   return data;
 }
 
-// Bytes dense in what the filter looks at: E8/E9, the opcodes with a [rip + disp32] ModRM, and
-// displacement tops of 00 and FF, in random order, so that fields overlap candidates of every
-// kind.
+// Bytes dense in what the filter looks at: E8 (and E9, which it leaves), the opcodes with a
+// [rip + disp32] ModRM, and displacement tops of 00 and FF, in random order, so that fields
+// overlap candidates of every kind.
 std::vector<uint8_t> Dense(uint32_t seed, size_t size) {
   static constexpr uint8_t kPicks[] = {0xE8, 0xE9, 0x8D, 0x8B, 0x0F, 0xFF, 0x05,
                                        0x0D, 0x3D, 0x00, 0xFF, 0x83, 0x12, 0xC7};
