@@ -8,16 +8,17 @@
 // Fields converted, scanning a block front to back:
 //   - E8 (call rel32): the four bytes after it, when the last is 00 or FF (a near target); the
 //     position is that after the field;
-//   - an opcode of kX86ModRmOpcodes followed by a ModRM byte that addresses [rip + disp32]
-//     ((modrm & 0xC7) == 0x05): the four bytes after the ModRM, likewise.
+//   - a one-byte opcode, or 0F and a second opcode byte, of the lists in x86_filter.cpp,
+//     followed by a ModRM byte that addresses [rip + disp32] ((modrm & 0xC7) == 0x05): the
+//     four bytes after the ModRM, likewise.
 // Jumps (E9, 0F 8x) are left alone: they mostly stay within a function, which moves whole, so
-// their displacements already stay equal. A field is converted modulo 2^25 and sign-extended from
-// bit 24, so that its last byte stays 00 or FF and the inverse finds it again. After an E8 or a
-// matching opcode and ModRM the scan
-// goes on after the field whether or not the field was converted, so that every decision rests
-// on bytes that no later conversion touches: the inverse makes the same decisions. The scan
-// restarts at every kX86FilterBlock boundary of the file (a field must lie within one block), so
-// any block can be filtered alone: the program filters the old file's blocks as it reads them.
+// their displacements already stay equal. A field is converted modulo 2^25 and sign-extended
+// from bit 24, so that its last byte stays 00 or FF and the inverse finds it again. After an
+// opcode (and ModRM) that has a field the scan goes on after the field whether or not it was
+// converted, and no later conversion changes a byte that a decision read (X86FilterBlock), so
+// the inverse makes the same decisions. The scan restarts at every kX86FilterBlock boundary of
+// the file (a field must lie within one block), so any block can be filtered alone: the program
+// filters the old file's blocks as it reads them.
 #pragma once
 
 #include <cstddef>

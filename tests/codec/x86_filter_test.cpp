@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "base/endian.h"
@@ -19,12 +20,59 @@ std::vector<uint8_t> Filtered(std::vector<uint8_t> data, bool encode) {
 // [rip + disp32] ModRM, and displacement tops of 00 and FF, in random order, so that fields
 // overlap candidates of every kind.
 std::vector<uint8_t> Dense(uint32_t seed, size_t size) {
-  static constexpr uint8_t kPicks[] = {0xE8, 0xE9, 0x8D, 0x8B, 0x0F, 0xFF, 0x05,
-                                       0x0D, 0x3D, 0x00, 0xFF, 0x83, 0x12, 0xC7};
+  static constexpr uint8_t kPicks[] = {0xE8, 0xE9, 0x8D, 0x8B, 0x0F, 0xFF, 0x05, 0x0D,
+                                       0x3D, 0x00, 0xFF, 0x83, 0x12, 0xC7, 0x10, 0x41};
   std::mt19937 rng(seed);
   std::vector<uint8_t> data(size);
   for (auto& b : data) b = kPicks[rng() % sizeof kPicks];
   return data;
+}
+
+// The filter as doc/format.md words it, one position at a time.
+void ReferenceEncode(uint8_t* data, size_t n, uint64_t position) {
+  const std::vector<uint8_t> one = {0x03, 0x0B, 0x23, 0x2B, 0x33, 0x38, 0x39, 0x3A, 0x3B,
+                                    0x63, 0x80, 0x81, 0x83, 0x84, 0x85, 0x88, 0x89, 0x8A,
+                                    0x8B, 0x8D, 0xC6, 0xC7, 0xF6, 0xFE, 0xFF};
+  std::vector<uint8_t> two = {0x10, 0x11, 0x28, 0x29, 0x2A, 0x2C, 0x2D, 0x2E, 0x2F, 0x51,
+                              0x54, 0x57, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F,
+                              0x6E, 0x6F, 0x7E, 0x7F, 0xAF, 0xB1, 0xB6, 0xB7, 0xBE, 0xBF,
+                              0xC1, 0xC2, 0xD6, 0xEF};
+  for (uint8_t b = 0x40; b <= 0x4F; ++b) two.push_back(b);
+  auto in = [](const std::vector<uint8_t>& set, uint8_t b) {
+    return std::find(set.begin(), set.end(), b) != set.end();
+  };
+  for (size_t i = 0; i + 6 <= n;) {
+    size_t field = 0;
+    if (data[i] == 0xE8) {
+      field = i + 1;
+    } else if (data[i] == 0x0F && i + 7 <= n && in(two, data[i + 1]) &&
+               (data[i + 2] & 0xC7) == 0x05) {
+      field = i + 3;
+    } else if (in(one, data[i]) && (data[i + 1] & 0xC7) == 0x05) {
+      field = i + 2;
+    } else {
+      ++i;
+      continue;
+    }
+    if (data[field + 3] == 0 || data[field + 3] == 0xFF) {
+      const uint32_t v = (LoadU32(data + field) + static_cast<uint32_t>(position + field + 4)) &
+                         0x1FFFFFF;
+      StoreU32(data + field, (v & 0x1000000) != 0 ? v | 0xFE000000 : v);
+    }
+    i = field + 4;
+  }
+}
+
+TEST(X86Filter, EncodesAsDescribed) {
+  for (uint32_t seed = 1; seed <= 10; ++seed) {
+    for (const auto& data : {Dense(seed, 2 * kX86FilterBlock + 77), test::RandomBytes(seed, 9000)}) {
+      std::vector<uint8_t> expected = data;
+      for (size_t at = 0; at < expected.size(); at += kX86FilterBlock) {
+        ReferenceEncode(expected.data() + at, std::min(kX86FilterBlock, expected.size() - at), at);
+      }
+      ASSERT_EQ(Filtered(data, true), expected) << seed;
+    }
+  }
 }
 
 TEST(X86Filter, DecodeUndoesEncode) {
@@ -48,10 +96,11 @@ TEST(X86Filter, MovedCodeKeepsItsTargets) {
   constexpr uint32_t kTarget = 0x200000;  // where every instruction points
   auto code_at = [&](size_t base) {
     std::vector<uint8_t> out(base, 0x90);  // nops before the code
-    for (int i = 0; i < 300; ++i) {
-      const bool call = i % 2 == 0;
-      const std::vector<uint8_t> op = call ? std::vector<uint8_t>{0xE8}
-                                           : std::vector<uint8_t>{0x48, 0x8D, 0x05};  // lea rax
+    const std::vector<uint8_t> ops[] = {{0xE8},                     // call
+                                        {0x48, 0x8D, 0x05},         // lea rax, [rip + disp32]
+                                        {0xF2, 0x0F, 0x10, 0x05}};  // movsd xmm0, [rip + disp32]
+    for (size_t i = 0; i < 300; ++i) {
+      const std::vector<uint8_t>& op = ops[i % 3];
       out.insert(out.end(), op.begin(), op.end());
       const size_t after = out.size() + 4;
       out.resize(after);
