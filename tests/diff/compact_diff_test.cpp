@@ -91,10 +91,10 @@ TEST(CompactDiff, EdgeCasesRoundTrip) {
 }
 
 TEST(CompactDiff, DifferencesAreGroupsOfZeroRunsAndBytes) {
-  const std::vector<uint8_t> raw = {0, 0, 0, 0, 0, 7, 0, 8, 0, 0, 0, 0, 9, 0, 0};
-  // 5 zeros then 7 0 8; 4 zeros then 9; 2 zeros to the end.
+  const std::vector<uint8_t> raw = {0, 0, 0, 0, 0, 7, 0, 8, 0, 0, 0, 0, 9, 6, 0, 0};
+  // 5 zeros then 7; 1 zero then 8; 4 zeros then 9 6; 2 zeros to the end.
   EXPECT_EQ(PackDifferences(raw),
-            (std::vector<uint8_t>{5, 3, 7, 0, 8, 4, 1, 9, 2, 0}));
+            (std::vector<uint8_t>{5, 1, 7, 1, 1, 8, 4, 2, 9, 6, 2, 0}));
 }
 
 TEST(CompactDiff, DamageIsRefused) {
