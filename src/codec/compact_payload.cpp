@@ -156,7 +156,10 @@ bool ExpandInto(const char* input_path, uint64_t offset, uint64_t length, uint32
       return false;
     }
   }
-  return in.AtEnd() && in.crc() == expected_crc && output.Flush();
+  // The expanded docfile is a temporary file: it is not flushed (as the classic payload's is
+  // not); a write that fails is reported by the write, and every diff is checked against its
+  // section checksums before it is used.
+  return in.AtEnd() && in.crc() == expected_crc;
 }
 
 }  // namespace
@@ -174,29 +177,6 @@ bool ExpandCompactPayload(const char* input_path, uint64_t offset, uint64_t leng
     return false;
   }
   result_name->Assign(output);
-  return true;
-}
-
-bool FileRangeCrc32(const char* path, uint64_t offset, uint64_t length, uint32_t* crc) {
-  platform::File file;
-  uint64_t size = 0;
-  if (path == nullptr ||
-      !file.Open(path, platform::kAccessRead, platform::kShareRead,
-                 platform::Disposition::kOpenExisting, platform::Hint::kSequentialScan) ||
-      !file.Size(&size) || offset > size || length > size - offset ||
-      !file.Seek(static_cast<int64_t>(offset), platform::Origin::kBegin)) {
-    return false;
-  }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kBufferSize]);
-  if (!buffer) return false;
-  uint32_t value = 0;
-  while (length > 0) {
-    const auto n = static_cast<uint32_t>(std::min<uint64_t>(length, kBufferSize));
-    if (!platform::ReadExact(file, buffer.get(), n)) return false;
-    value = Crc32Update(value, buffer.get(), n);
-    length -= n;
-  }
-  *crc = value;
   return true;
 }
 

@@ -16,8 +16,4 @@ namespace gp {
 bool ExpandCompactPayload(const char* input_path, uint64_t offset, uint64_t length,
                           uint32_t expected_crc, OwnedString* result_name);
 
-// The checksum of bytes [offset, offset + length) of the file at path; false when they cannot
-// be read.
-bool FileRangeCrc32(const char* path, uint64_t offset, uint64_t length, uint32_t* crc);
-
 }  // namespace gp

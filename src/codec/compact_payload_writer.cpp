@@ -12,18 +12,75 @@
 
 namespace gp {
 
-bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
-  z_stream z{};
-  if (deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  const size_t start = out->size();
-  out->resize(start + deflateBound(&z, static_cast<uLong>(size)));
+namespace {
+
+// Stretches of a piece that deflate at level 1 cannot shrink by 1/kStoreGain are stored (level
+// 0): data that is already compressed gains next to nothing from Huffman blocks, and inflating
+// them takes many times longer than copying stored blocks.
+constexpr size_t kStretch = 64u * 1024;
+constexpr size_t kStoreGain = 64;
+
+class Deflater {
+ public:
+  Deflater() = default;
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  ~Deflater() {
+    if (ready_) deflateEnd(&z_);
+  }
+  bool Init(int level) {
+    ready_ = deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    return ready_;
+  }
+  z_stream& z() { return z_; }
+
+ private:
+  z_stream z_{};
+  bool ready_ = false;
+};
+
+// Whether level 1 shrinks data[0, n) by less than 1/kStoreGain; scratch holds its output.
+bool Incompressible(Deflater& trial, const uint8_t* data, size_t n, std::vector<uint8_t>& scratch) {
+  z_stream& z = trial.z();
+  deflateReset(&z);
+  scratch.resize(deflateBound(&z, static_cast<uLong>(n)));
   z.next_in = const_cast<Bytef*>(data);
-  z.avail_in = static_cast<uInt>(size);
+  z.avail_in = static_cast<uInt>(n);
+  z.next_out = scratch.data();
+  z.avail_out = static_cast<uInt>(scratch.size());
+  return deflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out > n - n / kStoreGain;
+}
+
+}  // namespace
+
+bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
+  Deflater deflater;
+  Deflater trial;
+  if (!deflater.Init(9) || !trial.Init(1)) return false;
+  z_stream& z = deflater.z();
+  const size_t start = out->size();
+  // Room for the worst case and for the block ends of the level changes.
+  out->resize(start + deflateBound(&z, static_cast<uLong>(size)) + (size / kStretch + 1) * 16);
   z.next_out = out->data() + start;
   z.avail_out = static_cast<uInt>(out->size() - start);
-  const int status = deflate(&z, Z_FINISH);
+  std::vector<uint8_t> scratch;
+  int level = 9;
+  size_t at = 0;
+  int status = Z_OK;
+  do {
+    const size_t n = std::min(kStretch, size - at);
+    const int wanted = n > 0 && Incompressible(trial, data + at, n, scratch) ? 0 : 9;
+    if (wanted != level) {
+      if (deflateParams(&z, wanted, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+      level = wanted;
+    }
+    z.next_in = const_cast<Bytef*>(data + at);
+    z.avail_in = static_cast<uInt>(n);
+    at += n;
+    status = deflate(&z, at == size ? Z_FINISH : Z_NO_FLUSH);
+    if (at < size && (status != Z_OK || z.avail_in != 0)) return false;
+  } while (at < size);
   out->resize(start + z.total_out);
-  deflateEnd(&z);
   return status == Z_STREAM_END;
 }
 

@@ -1,5 +1,6 @@
 // The compact payload writer (the generator's side): the work docfile cut into pieces of at
-// most format::kMaxPieceSize bytes, each compressed with raw deflate at level 9.
+// most format::kMaxPieceSize bytes, each compressed with raw deflate at level 9 (stretches that
+// do not compress kept in stored blocks).
 #pragma once
 
 #include <cstddef>
