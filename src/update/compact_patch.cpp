@@ -254,7 +254,6 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
   return written == header.new_size && differences.Done() && literals.remaining() == 0;
 }
 
-
 }  // namespace
 
 bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
