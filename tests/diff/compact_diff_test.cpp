@@ -116,8 +116,7 @@ TEST(CompactDiff, DamageIsRefused) {
 
 // Machine code that moved: calls and [rip + disp32] references to targets that stayed.
 Pair MovedCode() {
-  std::mt19937 rng(11);
-  auto code = [&](size_t base, std::mt19937 r) {
+  auto code = [](size_t base, std::mt19937 r) {
     std::vector<uint8_t> out(base, 0xCC);
     while (out.size() < base + 150000) {
       const uint32_t pick = r() % 4;
