@@ -1,7 +1,7 @@
 // The compact diff encoder on arbitrary pairs of files: the input's first two bytes say where
 // the old file ends and the new one begins. Whatever the pair, the diff must rebuild the new
-// file exactly in every version (raw or coded sections, over the files as given or as turned by
-// the x86 branch filter) and as the generator chooses, and encoding twice must give the same
+// file exactly in every version (raw or coded sections, over the files as given, as turned by
+// the x86 branch filter, or so and with the address prediction) and as the generator chooses, and encoding twice must give the same
 // bytes.
 #include <cstdint>
 #include <cstdlib>
@@ -28,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {CompactDiffVersion::kCoded, CompactDiffFilter::kNone},
       {CompactDiffVersion::kRaw, CompactDiffFilter::kX86},
       {CompactDiffVersion::kCoded, CompactDiffFilter::kX86},
+      {CompactDiffVersion::kRaw, CompactDiffFilter::kX86Predict},
+      {CompactDiffVersion::kCoded, CompactDiffFilter::kX86Predict},
       {CompactDiffVersion::kSmaller, CompactDiffFilter::kChoose}};
   for (const auto& [version, filter] : kinds) {
     const std::vector<uint8_t> diff = gp::builder::EncodeCompactDiff(

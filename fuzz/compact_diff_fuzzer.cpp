@@ -1,4 +1,4 @@
-// Compact diff streams (GPD1 to GPD4) applied to a small old file, by the package program's decoder and by
+// Compact diff streams (GPD1 to GPD6) applied to a small old file, by the package program's decoder and by
 // the in-memory reference; both must agree on success and on every rebuilt byte. The section
 // checksums are set to match before the diff is applied, so that the input reaches the
 // commands (a wrong checksum is refused before anything else, which the unit tests check).

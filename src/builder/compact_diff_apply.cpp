@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "codec/address_map.h"
 #include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
 #include "codec/x86_filter.h"
@@ -69,16 +70,12 @@ bool ApplySections(std::span<const uint8_t> old_file, std::span<const uint8_t> d
   Cursor literals{section[format::kLiteralSection]};
   uint64_t zeros = 0;
   uint64_t bytes = 0;
-  uint64_t position = 0;
-  const uint64_t old_size = old_file.size();
+  format::RawControl steps(old_file.size(), h.new_size);
   while (control.left() > 0) {
     uint64_t add = 0, literal = 0, seek = 0;
     if (!control.Varint(&add) || !control.Varint(&literal) || !control.Varint(&seek)) return false;
-    const uint64_t written = out->size();
-    if (add > h.new_size - written || literal > h.new_size - written - add ||
-        add > old_size - position) {
-      return false;
-    }
+    const uint64_t position = steps.position();
+    if (!steps.Take(add, literal)) return false;
     for (uint64_t i = 0; i < add; ++i) {
       while (zeros == 0 && bytes == 0) {
         if (!differences.Varint(&zeros) || !differences.Varint(&bytes) ||
@@ -96,19 +93,40 @@ bool ApplySections(std::span<const uint8_t> old_file, std::span<const uint8_t> d
       }
       out->push_back(static_cast<uint8_t>(old_file[static_cast<size_t>(position + i)] + d));
     }
-    position += add;
     if (literal > literals.left()) return false;
     out->insert(out->end(), literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at),
                 literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at + literal));
     literals.at += static_cast<size_t>(literal);
-    const int64_t delta = format::UnZigZag(seek);
-    const uint64_t magnitude =
-        delta < 0 ? static_cast<uint64_t>(-(delta + 1)) + 1 : static_cast<uint64_t>(delta);
-    if (delta < 0 ? magnitude > position : magnitude > old_size - position) return false;
-    position = delta < 0 ? position - magnitude : position + magnitude;
+    if (!steps.Seek(seek)) return false;
   }
   return out->size() == h.new_size && zeros == 0 && bytes == 0 && differences.left() == 0 &&
          literals.left() == 0;
+}
+
+// The map of the diff's adds (GPD5, GPD6), from its control section.
+bool CollectAdds(uint64_t old_size, std::span<const uint8_t> diff,
+                 const format::CompactDiffHeader& h, codec::AddressMap* map) {
+  const std::span<const uint8_t> section =
+      diff.subspan(static_cast<size_t>(h.offset[format::kControlSection]),
+                   static_cast<size_t>(h.length[format::kControlSection]));
+  if (h.coded) {
+    codec::CoderInput input;
+    input.next = section.data();
+    input.end = section.data() + section.size();
+    return codec::CollectCodedAdds(&input, old_size, h.new_size, map);
+  }
+  Cursor control{section};
+  format::RawControl steps(old_size, h.new_size);
+  while (control.left() > 0) {
+    uint64_t add = 0, literal = 0, seek = 0;
+    if (!control.Varint(&add) || !control.Varint(&literal) || !control.Varint(&seek)) return false;
+    const uint64_t from = steps.position();
+    const uint64_t to = steps.written();
+    if (!steps.Take(add, literal) || !steps.Seek(seek)) return false;
+    if (!map->Add(from, to, add)) break;
+  }
+  map->Finish(old_size);
+  return true;
 }
 
 }  // namespace
@@ -122,9 +140,16 @@ bool ApplyCompactDiff(std::span<const uint8_t> old_file, std::span<const uint8_t
     return false;
   }
   if (h.x86) {
-    // Rebuild the filtered new file from the filtered old one, then turn it back.
+    // Rebuild the filtered new file from the filtered (or filtered and predicted) old one,
+    // then turn it back.
     std::vector<uint8_t> filtered(old_file.begin(), old_file.end());
-    codec::X86FilterAll(filtered.data(), filtered.size(), true);
+    if (h.predict) {
+      codec::AddressMap map;
+      if (!CollectAdds(filtered.size(), diff, h, &map)) return false;
+      codec::X86PredictAll(filtered.data(), filtered.size(), map);
+    } else {
+      codec::X86FilterAll(filtered.data(), filtered.size(), true);
+    }
     if (!ApplySections(filtered, diff, h, out)) return false;
     codec::X86FilterAll(out->data(), out->size(), false);
     return true;

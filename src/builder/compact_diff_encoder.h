@@ -37,11 +37,14 @@ struct CompactDiffStats {
 // deflate, which also sees the other files' diffs.
 enum class CompactDiffVersion { kRaw = 1, kCoded = 2, kSmaller = 3 };
 
-// Whether the diff is taken between the files as given or as turned by the x86 branch filter
-// (codec/x86_filter.h: GPD3 and GPD4). kChoose encodes both and takes the filtered diff when it
-// packs smaller, for raw diffs by at least 1/32 (the program pays two passes over the file for
-// it). The filtered copies of both files add their sizes to the memory.
-enum class CompactDiffFilter { kNone, kX86, kChoose };
+// Whether the diff is taken between the files as given, as turned by the x86 branch filter
+// (codec/x86_filter.h: GPD3 and GPD4), or so and with the x86 address prediction of the old
+// file (GPD5 and GPD6). kChoose encodes the plain diff and, from one more parse, the filtered
+// one with and without the prediction, keeps the smaller of those two, and takes it when it
+// packs smaller than the plain one, for raw diffs by at least 1/32 (the program pays passes
+// over the file for it). The filtered copies of both files and the predicted copy of the old
+// one add their sizes to the memory (after the match finder is gone).
+enum class CompactDiffFilter { kNone, kX86, kX86Predict, kChoose };
 
 // Called now and then with the new-file bytes done so far.
 using CompactDiffProgress = std::function<void(uint64_t done, uint64_t total)>;

@@ -33,4 +33,37 @@ struct CompactDiffIo {
 // False on damage or a failed read or write.
 bool DecodeCompactDiff(const CompactDiffIo& io);
 
+class AddressMap;
+class ControlModel;
+
+// The coded control section a triple at a time, each checked against the old size, the new
+// size and the old position before it is handed out.
+class CodedControl {
+ public:
+  struct Triple {
+    uint64_t old_start = 0;  // where the add starts in the old file
+    uint64_t new_start = 0;  // and in the new one
+    uint64_t add = 0;
+    uint64_t literal = 0;
+  };
+  CodedControl(ControlModel& model, CoderInput* input, uint64_t old_size, uint64_t new_size);
+  bool done() const { return written_ >= new_size_; }
+  // False on damage.
+  bool Next(Triple* t);
+
+ private:
+  ControlModel& model_;
+  CoderInput* input_;
+  BitDecoder decoder_;
+  uint64_t old_size_;
+  uint64_t new_size_;
+  uint64_t position_ = 0;
+  uint64_t written_ = 0;
+  uint64_t previous_literal_ = 0;
+};
+
+// The adds of a coded control section into map, which it finishes (GPD6: the map is made
+// before the diff is decoded, from a second reading of the section). False on damage.
+bool CollectCodedAdds(CoderInput* input, uint64_t old_size, uint64_t new_size, AddressMap* map);
+
 }  // namespace gp::codec

@@ -19,6 +19,22 @@
 // the inverse makes the same decisions. The scan restarts at every kX86FilterBlock boundary of
 // the file (a field must lie within one block), so any block can be filtered alone: the program
 // filters the old file's blocks as it reads them.
+//
+// The address prediction of GPD5 and GPD6 goes one step further, on the old side only: with the
+// map of the diff's adds (codec/address_map.h) it writes into each address field of the old
+// file the value the field will have in the filtered new file if its target moved as the add
+// holding the target moved. A call to a function that moved elsewhere than its caller then
+// differs by nothing. Nothing has to be turned back, so the old file is turned by one scan of
+// its own (X86PredictBlock) that filters and predicts at once:
+//   - E8 and the [rip + disp32] forms above (last byte 00 or FF): the filter's position v;
+//     when the map holds v, its new position instead, modulo 2^25 and sign-extended from bit 24
+//     like the filter's;
+//   - E9 (jmp rel32) and 0F 80 to 0F 8F (jcc rel32), fields of displacements r (last byte 00 or
+//     FF) relative to the position p after them: when the map holds both p + r and p, the field
+//     becomes new(p + r) - new(p); otherwise it stays;
+//   - after a field the scan goes on after it, as the filter's; blocks as the filter's. Where a
+//     jump's field hides what the filter would take for a field, the old and the new file
+//     disagree there, which costs a few difference bytes and nothing else.
 #pragma once
 
 #include <cstddef>
@@ -34,5 +50,14 @@ void X86FilterBlock(uint8_t* data, size_t n, uint64_t position, bool encode);
 
 // Every block of a buffer that starts at file offset 0.
 void X86FilterAll(uint8_t* data, size_t n, bool encode);
+
+class AddressMap;
+
+// The filter and the address prediction of one block of the old file, in place (position and n
+// as for X86FilterBlock).
+void X86PredictBlock(uint8_t* data, size_t n, uint64_t position, const AddressMap& map);
+
+// Every block of an old file that starts at file offset 0.
+void X86PredictAll(uint8_t* data, size_t n, const AddressMap& map);
 
 }  // namespace gp::codec

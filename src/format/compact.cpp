@@ -64,11 +64,12 @@ bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_s
   }
   CompactDiffHeader out;
   const uint8_t* magic = bytes + kCompactDiffMagicOffset;
-  if (std::memcmp(magic, kCompactDiffMagic, 3) != 0 || magic[3] < '1' || magic[3] > '4') {
+  if (std::memcmp(magic, kCompactDiffMagic, 3) != 0 || magic[3] < '1' || magic[3] > '6') {
     return false;
   }
-  out.coded = magic[3] == '2' || magic[3] == '4';
+  out.coded = (magic[3] - '1') % 2 == 1;
   out.x86 = magic[3] >= '3';
+  out.predict = magic[3] >= '5';
   out.new_size = LoadU64(bytes + kCompactDiffNewSizeOffset);
   uint64_t at = kCompactDiffHeaderSize;
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
@@ -87,7 +88,9 @@ bool ParseCompactDiffHeader(const uint8_t* bytes, size_t size, uint64_t stream_s
 void AppendCompactDiffHeader(const CompactDiffHeader& header, std::vector<uint8_t>* out) {
   uint8_t bytes[kCompactDiffHeaderSize - kEntryHeaderSize] = {};
   std::memcpy(bytes, kCompactDiffMagic, 3);
-  bytes[3] = static_cast<uint8_t>('1' + (header.coded ? 1 : 0) + (header.x86 ? 2 : 0));
+  // A prediction is taken over the filter: GPD5 and GPD6 are filtered too.
+  const int kind = header.predict ? 4 : (header.x86 ? 2 : 0);
+  bytes[3] = static_cast<uint8_t>('1' + (header.coded ? 1 : 0) + kind);
   StoreU64(bytes + 4, header.new_size);
   for (size_t i = 0; i < kCompactSectionCount; ++i) {
     StoreU64(bytes + 12 + i * kCompactSectionEntrySize, header.length[i]);
@@ -116,6 +119,25 @@ size_t ParseVarint(const uint8_t* data, size_t size, uint64_t* value) {
     }
   }
   return 0;
+}
+
+bool RawControl::Take(uint64_t add, uint64_t literal) {
+  if (add > new_size_ - written_ || literal > new_size_ - written_ - add ||
+      add > old_size_ - position_) {
+    return false;
+  }
+  position_ += add;
+  written_ += add + literal;
+  return true;
+}
+
+bool RawControl::Seek(uint64_t zigzag) {
+  const int64_t delta = UnZigZag(zigzag);
+  const uint64_t magnitude =
+      delta < 0 ? static_cast<uint64_t>(-(delta + 1)) + 1 : static_cast<uint64_t>(delta);
+  if (delta < 0 ? magnitude > position_ : magnitude > old_size_ - position_) return false;
+  position_ = delta < 0 ? position_ - magnitude : position_ + magnitude;
+  return true;
 }
 
 }  // namespace gp::format

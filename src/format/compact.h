@@ -43,6 +43,9 @@
 // Versions 3 ("GPD3", version 1's sections) and 4 ("GPD4", version 2's) are taken between the
 // old and the new file as turned by the x86 branch filter (codec/x86_filter.h): the program
 // filters the old file's blocks, rebuilds the filtered new file and turns it back.
+// Versions 5 ("GPD5", version 1's sections) and 6 ("GPD6", version 2's) are taken over the
+// filter too, the filtered old file's address fields first moved by the x86 address prediction
+// (codec/x86_filter.h) through the map of the diff's adds (codec/address_map.h).
 #pragma once
 
 #include <cstddef>
@@ -117,7 +120,8 @@ enum CompactSection { kControlSection = 0, kDifferenceSection = 1, kLiteralSecti
 
 struct CompactDiffHeader {
   bool coded = false;  // GPD2, GPD4
-  bool x86 = false;    // GPD3, GPD4: over the x86 branch filter
+  bool x86 = false;    // GPD3 to GPD6: over the x86 branch filter
+  bool predict = false;  // GPD5, GPD6: and the x86 address prediction of the old file
   uint64_t new_size = 0;
   uint64_t length[kCompactSectionCount] = {};
   uint32_t crc[kCompactSectionCount] = {};
@@ -144,5 +148,26 @@ inline uint64_t ZigZag(int64_t v) {
 inline int64_t UnZigZag(uint64_t v) {
   return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1);
 }
+
+// Follows the triples (add, literal, seek) of a raw control section with the checks every
+// reader makes: the add must lie within the old file, the bytes appended within the new size,
+// and the seek must leave the position within the old file.
+class RawControl {
+ public:
+  RawControl(uint64_t old_size, uint64_t new_size) : old_size_(old_size), new_size_(new_size) {}
+  // A triple's add (from position(), appended at written()) and literal; false when they do
+  // not fit. Advances past them.
+  bool Take(uint64_t add, uint64_t literal);
+  // The triple's zigzag-coded seek; false when it leaves the old file.
+  bool Seek(uint64_t zigzag);
+  uint64_t position() const { return position_; }
+  uint64_t written() const { return written_; }
+
+ private:
+  uint64_t old_size_;
+  uint64_t new_size_;
+  uint64_t position_ = 0;
+  uint64_t written_ = 0;
+};
 
 }  // namespace gp::format

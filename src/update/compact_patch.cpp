@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "codec/address_map.h"
 #include "codec/compact_diff_decoder.h"
 #include "codec/crc32.h"
 #include "codec/x86_filter.h"
@@ -83,7 +84,8 @@ class SectionReader {
   bool ReadVarint(uint64_t* value) {
     uint8_t bytes[format::kMaxVarintSize];
     for (size_t i = 0; i < format::kMaxVarintSize; ++i) {
-      if (!Read(bytes + i, 1)) return false;
+      if (remaining_ == 0 || !reader_->ReadByte(bytes + i)) return false;
+      --remaining_;
       if ((bytes[i] & 0x80) == 0) return format::ParseVarint(bytes, i + 1, value) == i + 1;
     }
     return false;
@@ -210,8 +212,7 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
     return false;
   }
   Differences differences(difference_section);
-  uint64_t written = 0;
-  uint64_t position = 0;  // in the old file
+  format::RawControl steps(old.size(), header.new_size);
   while (control.remaining() > 0) {
     platform::DispatchPendingMessages();
     uint64_t add = 0;
@@ -221,11 +222,8 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
         !control.ReadVarint(&seek)) {
       return false;
     }
-    // The add and the literal bytes must fit the new size, the add bytes the old file.
-    if (add > header.new_size - written || literal > header.new_size - written - add ||
-        add > old.size() - position) {
-      return false;
-    }
+    uint64_t position = steps.position();
+    if (!steps.Take(add, literal)) return false;
     for (uint64_t left = add; left > 0;) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
       if (!old.Read(position, old_bytes.get(), n) || !differences.Take(diff_bytes.get(), n)) {
@@ -241,17 +239,40 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
       if (!literals.Read(old_bytes.get(), n) || !target.Write(old_bytes.get(), n)) return false;
       left -= n;
     }
-    written += add + literal;
-    // The seek moves the old position, which must stay within the old file.
-    const int64_t delta = format::UnZigZag(seek);
-    if (delta < 0 ? static_cast<uint64_t>(-(delta + 1)) + 1 > position
-                  : static_cast<uint64_t>(delta) > old.size() - position) {
+    if (!steps.Seek(seek)) return false;
+  }
+  return steps.written() == header.new_size && differences.Done() && literals.remaining() == 0;
+}
+
+// The map of the diff's adds, from a reading of the control section ahead of the diff's.
+bool CollectAdds(const char* diff_path, const format::CompactDiffHeader& header,
+                 uint64_t old_size, codec::AddressMap* map) {
+  const uint64_t offset = header.offset[format::kControlSection];
+  const uint64_t length = header.length[format::kControlSection];
+  if (header.coded) {
+    CodedSection control;
+    return control.Open(diff_path, offset, length) &&
+           codec::CollectCodedAdds(control.input(), old_size, header.new_size, map);
+  }
+  SectionReader control;
+  if (!control.Open(diff_path, offset, length)) return false;
+  map->Reserve(static_cast<size_t>(std::min<uint64_t>(length / 3, codec::AddressMap::kMaxSegments)));
+  format::RawControl steps(old_size, header.new_size);
+  while (control.remaining() > 0) {
+    uint64_t add = 0;
+    uint64_t literal = 0;
+    uint64_t seek = 0;
+    if (!control.ReadVarint(&add) || !control.ReadVarint(&literal) ||
+        !control.ReadVarint(&seek)) {
       return false;
     }
-    position = delta < 0 ? position - (static_cast<uint64_t>(-(delta + 1)) + 1)
-                         : position + static_cast<uint64_t>(delta);
+    const uint64_t from = steps.position();
+    const uint64_t to = steps.written();
+    if (!steps.Take(add, literal) || !steps.Seek(seek)) return false;
+    if (!map->Add(from, to, add)) break;
   }
-  return written == header.new_size && differences.Done() && literals.remaining() == 0;
+  map->Finish(old_size);
+  return true;
 }
 
 }  // namespace
@@ -287,10 +308,13 @@ bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) 
 
 bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,
                     OldFileBlocks& old, WriteBehind& target_file) {
-  old.FilterX86(header.x86);
+  codec::AddressMap map;
+  if (header.predict && !CollectAdds(diff_path, header, old.size(), &map)) return false;
+  old.FilterX86(header.x86, header.predict ? &map : nullptr);
   Output target(target_file, header.x86);
   const bool good = header.coded ? RunCodedDiff(diff_path, header, old, target)
                                  : RunRawDiff(diff_path, header, old, target);
+  old.FilterX86(false, nullptr);  // the map goes with this diff
   return good && target.Finish();
 }
 

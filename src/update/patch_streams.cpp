@@ -70,10 +70,11 @@ OldFileBlocks::OldFileBlocks(platform::File& file, uint64_t size) : file_(file),
   slot_starts_.assign(static_cast<size_t>(slots), ~0ull);
 }
 
-void OldFileBlocks::FilterX86(bool on) {
+void OldFileBlocks::FilterX86(bool on, const codec::AddressMap* map) {
   static_assert(kBlockSize == codec::kX86FilterBlock, "a cached block is one the filter turns alone");
-  if (on == x86_) return;
+  if (on == x86_ && map == map_) return;
   x86_ = on;
+  map_ = on ? map : nullptr;
   std::fill(slot_starts_.begin(), slot_starts_.end(), ~0ull);
 }
 
@@ -136,7 +137,11 @@ const uint8_t* OldFileBlocks::Block(uint64_t start) {
       !platform::ReadExact(file_, data, static_cast<uint32_t>(length))) {
     return nullptr;
   }
-  if (x86_) codec::X86FilterBlock(data, static_cast<size_t>(length), start, true);
+  if (map_ != nullptr) {
+    codec::X86PredictBlock(data, static_cast<size_t>(length), start, *map_);
+  } else if (x86_) {
+    codec::X86FilterBlock(data, static_cast<size_t>(length), start, true);
+  }
   slot_starts_[slot] = start;
   return data;
 }

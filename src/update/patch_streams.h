@@ -9,6 +9,10 @@
 
 #include "platform/platform.h"
 
+namespace gp::codec {
+class AddressMap;
+}
+
 namespace gp {
 
 // Reads a file front to back through a read-ahead buffer.
@@ -19,6 +23,12 @@ class ReadAhead {
 
   // Exactly size bytes into out; false on a failed or short read.
   bool Read(void* out, size_t size);
+  // One byte, without a call while the buffer holds some.
+  bool ReadByte(uint8_t* out) {
+    if (begin_ == end_) return Read(out, 1);
+    *out = buffer_[begin_++];
+    return true;
+  }
 
  private:
   platform::File& file_;
@@ -83,8 +93,10 @@ class OldFileBlocks {
  public:
   OldFileBlocks(platform::File& file, uint64_t size);
 
-  // From now on the blocks read are filtered (or not); blocks held are read again.
-  void FilterX86(bool on);
+  // From now on the blocks read are filtered (or not), or with a map filtered and predicted
+  // through it in one scan (codec/x86_filter.h; the map must outlive the reads); blocks held
+  // are read again.
+  void FilterX86(bool on, const codec::AddressMap* map = nullptr);
 
   uint64_t size() const { return size_; }
   // Exactly n bytes from offset at into out; false outside the file or on a failed read.
@@ -104,6 +116,7 @@ class OldFileBlocks {
   platform::WorkBuffer cache_;
   std::vector<uint64_t> slot_starts_;  // the block each slot holds, ~0 for none
   bool x86_ = false;
+  const codec::AddressMap* map_ = nullptr;
 };
 
 }  // namespace gp

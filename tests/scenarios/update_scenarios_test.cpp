@@ -168,6 +168,46 @@ TEST_P(UpdateScenarios, MovedMachineCodeApplies) {
   test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
 }
 
+// Functions calling one another, some of which grew: calls between functions that moved apart
+// change even over the filter, and the compact format predicts them from its own adds.
+TEST_P(UpdateScenarios, GrownFunctionsApply) {
+  auto code = [](bool grown) {
+    constexpr uint32_t kFunctions = 80;
+    auto size = [](uint32_t f) { return size_t{600} + (f * 2654435761u >> 22); };
+    std::vector<size_t> starts;
+    size_t at = 0;
+    for (uint32_t f = 0; f < kFunctions; ++f) {
+      starts.push_back(at);
+      at += size(f) + (grown && f % 7 == 2 ? 40 : 0);
+    }
+    std::string out;
+    for (uint32_t f = 0; f < kFunctions; ++f) {
+      std::string body = Pattern(size(f), f);
+      for (char& c : body) c = static_cast<char>(0x40 + (c & 7));  // no opcode with a field
+      for (size_t i = 0; i + 16 < body.size(); i += 11) {  // calls to other functions
+        const auto after = static_cast<uint32_t>(starts[f] + i + 5);
+        const uint32_t rel = static_cast<uint32_t>(starts[(i * 31 + f) % kFunctions]) - after;
+        body[i] = '\xE8';
+        for (int k = 0; k < 4; ++k) body[i + 1 + k] = static_cast<char>(rel >> (8 * k));
+      }
+      out += body;
+      if (grown && f % 7 == 2) out += Pattern(40, 99);
+    }
+    return out;
+  };
+  releases_[1]["MAIN.EXE"] = code(false);
+  releases_[2]["MAIN.EXE"] = code(true);
+  for (size_t k : {size_t{1}, size_t{2}}) test::WriteRelease(dir_ / kNames[k], releases_[k]);
+  const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+  const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
+      bytes(releases_[1]["MAIN.EXE"]), bytes(releases_[2]["MAIN.EXE"]), {}, nullptr, nullptr,
+      builder::CompactDiffVersion::kRaw, builder::CompactDiffFilter::kChoose);
+  ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '5');  // what the generator writes too
+  const fs::path installed = Install(releases_[0]);
+  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+}
+
 TEST_P(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
   const fs::path installed = Install(releases_[0]);
   test::ProgramAnswers answers;

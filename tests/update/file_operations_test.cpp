@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/endian.h"
 #include "builder/compact_diff_encoder.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
@@ -249,10 +250,13 @@ TEST_F(FileOperationsTest, RandomDiffsRebuildTheirTargets) {
 // it reads them and turns the rebuilt bytes back. Calls (E8, near targets) every 16 bytes, over
 // several blocks, and a new file that moved them and changed some.
 TEST_F(FileOperationsTest, FilteredCompactDiffsRebuildTheirTargets) {
+  // Calls every 16 bytes to places in the file, some of them across the insertion below, so
+  // that both the filter and the address prediction change what the diff holds.
   std::vector<uint8_t> old = Random(3 * 65536 + 1234, 7);
   for (size_t i = 0; i + 5 <= old.size(); i += 16) {
     old[i] = 0xE8;
-    old[i + 4] = 0;
+    const auto target = static_cast<uint32_t>((i * 7919) % old.size());
+    StoreU32(&old[i + 1], target - static_cast<uint32_t>(i + 5));
   }
   std::vector<uint8_t> changed(old.begin(), old.begin() + 70000);
   const std::vector<uint8_t> inserted = Random(333, 8);
@@ -261,11 +265,13 @@ TEST_F(FileOperationsTest, FilteredCompactDiffsRebuildTheirTargets) {
   for (size_t i = 1; i < changed.size(); i += 4099) changed[i] ^= 0x55;
   const std::string old_path = Put("old.bin", old);
   context().package.compact = true;
-  for (const auto version : {builder::CompactDiffVersion::kRaw, builder::CompactDiffVersion::kCoded}) {
-    const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
-        old, changed, {}, nullptr, nullptr, version, builder::CompactDiffFilter::kX86);
-    ASSERT_TRUE(Patch(old_path, P("target.bin"), Crc(old), diff));
-    EXPECT_EQ(test::ReadBytes(H("target.bin")), changed);
+  for (const auto filter : {builder::CompactDiffFilter::kX86, builder::CompactDiffFilter::kX86Predict}) {
+    for (const auto version : {builder::CompactDiffVersion::kRaw, builder::CompactDiffVersion::kCoded}) {
+      const std::vector<uint8_t> diff =
+          builder::EncodeCompactDiff(old, changed, {}, nullptr, nullptr, version, filter);
+      ASSERT_TRUE(Patch(old_path, P("target.bin"), Crc(old), diff));
+      EXPECT_EQ(test::ReadBytes(H("target.bin")), changed);
+    }
   }
   EXPECT_TRUE(Messages().empty());
 }
