@@ -277,6 +277,43 @@ bool CollectAdds(const char* diff_path, const format::CompactDiffHeader& header,
 
 }  // namespace
 
+void CompactDiffCheck::Start(uint64_t stream_size) { *this = CompactDiffCheck(); size_ = stream_size; }
+
+void CompactDiffCheck::Take(const uint8_t* data, size_t n) {
+  if (n > size_ - at_) bad_ = true;
+  while (n > 0 && !bad_) {
+    if (at_ < sizeof head_) {
+      const size_t k = std::min<size_t>(n, sizeof head_ - static_cast<size_t>(at_));
+      std::copy_n(data, k, head_ + at_);
+      at_ += k;
+      data += k;
+      n -= k;
+      if (at_ == sizeof head_) {
+        parsed_ = format::ParseCompactDiffHeader(head_, sizeof head_, size_, &header_);
+        bad_ = !parsed_;
+      }
+      continue;
+    }
+    // The sections follow the header in order and tile the stream.
+    size_t i = 0;
+    while (at_ >= header_.offset[i] + header_.length[i]) ++i;
+    const size_t k = static_cast<size_t>(std::min<uint64_t>(n, header_.offset[i] + header_.length[i] - at_));
+    crc_[i] = Crc32Update(crc_[i], data, static_cast<int64_t>(k));
+    at_ += k;
+    data += k;
+    n -= k;
+  }
+}
+
+bool CompactDiffCheck::Passed(format::CompactDiffHeader* header) const {
+  if (!parsed_ || bad_ || at_ != size_) return false;
+  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
+    if (crc_[i] != header_.crc[i]) return false;
+  }
+  *header = header_;
+  return true;
+}
+
 bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) {
   platform::File file;
   uint64_t size = 0;
@@ -286,24 +323,17 @@ bool CheckCompactDiff(const char* diff_path, format::CompactDiffHeader* header) 
       !file.Size(&size)) {
     return false;
   }
-  uint8_t head[format::kCompactDiffHeaderSize];
-  if (size < sizeof head || !platform::ReadExact(file, head, sizeof head) ||
-      !format::ParseCompactDiffHeader(head, sizeof head, size, header)) {
-    return false;
-  }
   Bytes buffer = Allocate(kSectionBufferSize);
   if (!buffer) return false;
-  for (size_t i = 0; i < format::kCompactSectionCount; ++i) {
-    uint32_t crc = 0;
-    for (uint64_t left = header->length[i]; left > 0;) {
-      const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, kSectionBufferSize));
-      if (!platform::ReadExact(file, buffer.get(), n)) return false;
-      crc = Crc32Update(crc, buffer.get(), n);
-      left -= n;
-    }
-    if (crc != header->crc[i]) return false;
+  CompactDiffCheck check;
+  check.Start(size);
+  for (uint64_t left = size; left > 0;) {
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(left, kSectionBufferSize));
+    if (!platform::ReadExact(file, buffer.get(), n)) return false;
+    check.Take(buffer.get(), n);
+    left -= n;
   }
-  return true;
+  return check.Passed(header);
 }
 
 bool RunCompactDiff(const char* diff_path, const format::CompactDiffHeader& header,

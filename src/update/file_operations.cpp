@@ -174,7 +174,10 @@ bool ApplyFileEntry(RunContext& context, const char* old_path, const char* strea
   }
 
   bool result = false;
-  if (ExtractStreamToFile(context, stream_path, temp_path)) {
+  // A compact diff's checksums are taken as it is extracted, not by reading it once more.
+  CompactDiffCheck check;
+  CompactDiffCheck* checking = context.package.compact && expected_crc != 0 ? &check : nullptr;
+  if (ExtractStreamToFile(context, stream_path, temp_path, checking)) {
     const size_t target_length =
         target_path ? BoundedLength(target_path, kEntryPathBufferSize) : kEntryPathBufferSize;
     const size_t old_length = old_path ? BoundedLength(old_path, kEntryPathBufferSize) : 0;
@@ -195,7 +198,8 @@ bool ApplyFileEntry(RunContext& context, const char* old_path, const char* strea
       if (folders_ready) {
         result = expected_crc == 0
                      ? WriteWholeFile(context, target_path, temp_path, written)
-                     : PatchFile(context, old_path, target_path, expected_crc, temp_path, written);
+                     : PatchFile(context, old_path, target_path, expected_crc, temp_path, written,
+                                 checking);
       }
     }
   }
@@ -203,7 +207,8 @@ bool ApplyFileEntry(RunContext& context, const char* old_path, const char* strea
   return result;
 }
 
-bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path) {
+bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path,
+                         CompactDiffCheck* check) {
   platform::File file;
   if (!file.Open(file_path, platform::kAccessWrite, platform::kShareWrite,
                  platform::Disposition::kCreateAlways)) {
@@ -226,6 +231,7 @@ bool ExtractStreamToFile(RunContext& context, const char* stream_path, const cha
     return false;
   }
   uint32_t remaining = static_cast<uint32_t>(size);
+  if (check != nullptr) check->Start(remaining);
   while (remaining > 0) {
     const uint32_t piece = remaining < buffer_size ? remaining : buffer_size;
     if (access->Read(buffer.data(), piece) != piece) {
@@ -241,6 +247,7 @@ bool ExtractStreamToFile(RunContext& context, const char* stream_path, const cha
       ShowDiskFull(context);
       return false;
     }
+    if (check != nullptr) check->Take(buffer.data(), piece);
     remaining -= piece;
   }
   file.Close();
@@ -345,7 +352,8 @@ static bool StartFlushOfCopy(const char* path) {
 }
 
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
-               uint32_t expected_crc, const char* diff_path, WrittenFile* written) {
+               uint32_t expected_crc, const char* diff_path, WrittenFile* written,
+               const CompactDiffCheck* checked) {
   if (written != nullptr) *written = WrittenFile();
   const bool version_check = context.package.VersionCheck();
   if (!FileExists(old_path)) {
@@ -377,7 +385,8 @@ bool PatchFile(RunContext& context, const char* old_path, const char* target_pat
   // A compact diff is checked whole before the target is made.
   const bool compact = context.package.compact;
   format::CompactDiffHeader compact_header;
-  if (compact && !CheckCompactDiff(diff_path, &compact_header)) {
+  if (compact && !(checked != nullptr ? checked->Passed(&compact_header)
+                                       : CheckCompactDiff(diff_path, &compact_header))) {
     ShowFailure(context);
     return false;
   }

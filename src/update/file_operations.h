@@ -17,6 +17,7 @@ namespace gp {
 
 struct FolderJournalState;
 struct RunContext;
+class CompactDiffCheck;
 
 // Whole-file writes and patches go through this buffer; the largest block, literal run and
 // short copy fit it exactly.
@@ -42,8 +43,10 @@ bool ApplyFileEntry(RunContext& context, const char* old_path, const char* strea
                     const char* target_path, uint32_t expected_crc,
                     WrittenFile* written = nullptr);
 
-// Writes the whole stream at stream_path into file_path (created or truncated).
-bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path);
+// Writes the whole stream at stream_path into file_path (created or truncated); check, when
+// given, is started with the stream's size and takes its bytes as they pass.
+bool ExtractStreamToFile(RunContext& context, const char* stream_path, const char* file_path,
+                         CompactDiffCheck* check = nullptr);
 
 // Builds target_path from the whole-file stream held in the plain file source_path.
 bool WriteWholeFile(RunContext& context, const char* target_path, const char* source_path,
@@ -52,8 +55,11 @@ bool WriteWholeFile(RunContext& context, const char* target_path, const char* so
 // Builds target_path from old_path and the diff file diff_path. Without the version check, a
 // missing old file writes nothing and one with another checksum is copied unchanged; both
 // succeed, and written says nothing was built (a copy's flush is started too).
+// A compact diff is checked by checked, when given (it took the diff's bytes as they were
+// extracted), or else by a reading of the diff file.
 bool PatchFile(RunContext& context, const char* old_path, const char* target_path,
-               uint32_t expected_crc, const char* diff_path, WrittenFile* written = nullptr);
+               uint32_t expected_crc, const char* diff_path, WrittenFile* written = nullptr,
+               const CompactDiffCheck* checked = nullptr);
 
 // The stage file of an entry that leaves a file unchanged (its old and new checksums are the
 // same, and so are its old and new paths): instead of a copy written byte by byte, target_path

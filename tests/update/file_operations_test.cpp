@@ -16,10 +16,12 @@
 
 #include "base/endian.h"
 #include "builder/compact_diff_encoder.h"
+#include "format/compact.h"
 #include "platform/platform.h"
 #include "storage/docfile_access.h"
 #include "storage/folder_journal.h"
 #include "storage/work_docfile.h"
+#include "update/compact_patch.h"
 #include "stream_builders.h"
 #include "update/package_tables.h"
 #include "update_fixture.h"
@@ -274,6 +276,40 @@ TEST_F(FileOperationsTest, FilteredCompactDiffsRebuildTheirTargets) {
     }
   }
   EXPECT_TRUE(Messages().empty());
+}
+
+// The check made while a diff is extracted takes the stream in pieces of any size and refuses
+// it when any byte of the header or a section is changed, or the stream is cut or longer.
+TEST(CompactDiffCheckTest, TakesTheStreamInAnyPiecesAndRefusesDamage) {
+  const std::vector<uint8_t> old = Random(20000, 3);
+  std::vector<uint8_t> changed = old;
+  for (size_t i = 5; i < changed.size(); i += 777) changed[i] ^= 0x21;
+  changed.insert(changed.begin() + 9000, 50, 0x42);
+  const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
+      old, changed, {}, nullptr, nullptr, builder::CompactDiffVersion::kRaw);
+  auto check = [](const std::vector<uint8_t>& bytes, size_t piece, uint64_t size) {
+    CompactDiffCheck c;
+    c.Start(size);
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+      c.Take(bytes.data() + at, std::min(piece, bytes.size() - at));
+    }
+    format::CompactDiffHeader header;
+    return c.Passed(&header) && header.new_size == 20050;
+  };
+  for (const size_t piece : {size_t{1}, size_t{7}, size_t{61}, size_t{4096}, diff.size()}) {
+    EXPECT_TRUE(check(diff, piece, diff.size())) << piece;
+  }
+  format::CompactDiffHeader header;
+  ASSERT_TRUE(format::ParseCompactDiffHeader(diff.data(), diff.size(), diff.size(), &header));
+  for (const uint64_t at : {uint64_t{14}, header.offset[0], header.offset[1] + 3, diff.size() - 1}) {
+    std::vector<uint8_t> bad = diff;
+    bad[at] ^= 0x10;
+    EXPECT_FALSE(check(bad, 7, bad.size())) << at;
+  }
+  EXPECT_FALSE(check(std::vector<uint8_t>(diff.begin(), diff.end() - 1), 7, diff.size()));
+  std::vector<uint8_t> longer = diff;
+  longer.push_back(0);
+  EXPECT_FALSE(check(longer, 7, diff.size()));
 }
 
 // An old file larger than the blocks kept in memory: copies that alternate between regions 64 MiB
