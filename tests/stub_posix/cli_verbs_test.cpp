@@ -139,7 +139,7 @@ TEST_F(CliVerbsTest, Build) {
 TEST_F(CliVerbsTest, BuildInterruptedLeavesNothing) {
   const fs::path d = dir_.path();
   // Large enough that the diff takes a moment: the interrupt comes while it is being made.
-  const std::string big = test::Pattern(4u << 20, 1);
+  const std::string big = test::Pattern(16u << 20, 1);
   std::string changed = big;
   for (size_t i = 0; i < changed.size(); i += 4096) changed[i] = static_cast<char>(changed[i] + 1);
   test::WriteRelease(d / "v1", {{"big.bin", big}});
