@@ -1,6 +1,7 @@
 #include "codec/address_map.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace gp::codec {
 
@@ -19,26 +20,21 @@ void AddressMap::Reserve(size_t adds) { segments_.reserve(std::min(adds, kMaxSeg
 
 void AddressMap::Finish(uint64_t old_size) {
   old_size_ = old_size;
-  // A total order, so that any sort gives the same map. The adds mostly move forward, so an
-  // insertion sort is quick while it stays cheap; past a budget a heap sort takes over (small
-  // code, and no quadratic time whatever the control says).
-  const auto before = [](const Segment& a, const Segment& b) {
-    if (a.old_start != b.old_start) return a.old_start < b.old_start;
-    if (a.new_start != b.new_start) return a.new_start < b.new_start;
-    return a.length < b.length;
-  };
-  uint64_t budget = 16 * static_cast<uint64_t>(segments_.size());
-  for (size_t i = 1; i < segments_.size() && budget > 0; ++i) {
-    const Segment moving = segments_[i];
-    size_t j = i;
-    for (; j > 0 && budget > 0 && before(moving, segments_[j - 1]); --j, --budget) {
-      segments_[j] = segments_[j - 1];
-    }
-    segments_[j] = moving;
-  }
-  if (budget == 0) {
-    std::make_heap(segments_.begin(), segments_.end(), before);
-    std::sort_heap(segments_.begin(), segments_.end(), before);
+  // What starts beyond the old file goes; the rest is ordered by old start with a stable radix
+  // sort (equal starts keep the adds' order), 11 bits a pass over the bits the old size needs:
+  // linear time whatever the control says.
+  std::erase_if(segments_, [old_size](const Segment& s) { return s.old_start >= old_size; });
+  std::vector<Segment> sorted(segments_.size());
+  const int bits = std::bit_width(old_size);
+  for (int shift = 0; shift < bits; shift += kRadixBits) {
+    uint32_t starts[(1u << kRadixBits) + 1] = {};
+    const auto digit = [shift](const Segment& s) {
+      return static_cast<size_t>((s.old_start >> shift) & ((1u << kRadixBits) - 1));
+    };
+    for (const Segment& s : segments_) ++starts[digit(s) + 1];
+    for (size_t d = 1; d <= (1u << kRadixBits); ++d) starts[d] += starts[d - 1];
+    for (const Segment& s : segments_) sorted[starts[digit(s)]++] = s;
+    segments_.swap(sorted);
   }
   // Cut overlaps and whatever lies beyond the old file, in place.
   size_t kept = 0;
@@ -68,9 +64,20 @@ void AddressMap::Finish(uint64_t old_size) {
 
 size_t AddressMap::Find(uint64_t old_position) const {
   if (old_position >= old_size_) return kNone;
-  size_t k = first_[static_cast<size_t>(old_position >> kPageBits)];
-  while (k < segments_.size() && segments_[k].old_start + segments_[k].length <= old_position) ++k;
-  return k < segments_.size() && segments_[k].old_start <= old_position ? k : kNone;
+  // Among the segments that reach into the position's page, the first that ends after it.
+  const size_t page = static_cast<size_t>(old_position >> kPageBits);
+  size_t low = first_[page];
+  size_t high = page + 1 < first_.size() ? first_[page + 1] + 1 : segments_.size();
+  if (high > segments_.size()) high = segments_.size();
+  while (low < high) {
+    const size_t mid = low + (high - low) / 2;
+    if (segments_[mid].old_start + segments_[mid].length <= old_position) {
+      low = mid + 1;
+    } else {
+      high = mid;
+    }
+  }
+  return low < segments_.size() && segments_[low].old_start <= old_position ? low : kNone;
 }
 
 }  // namespace gp::codec

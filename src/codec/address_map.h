@@ -4,13 +4,13 @@
 //
 // The map is made of the diff's adds taken in their order (old start, new start, length): only
 // adds of at least kMinLength bytes, and only the first kMaxSegments of those. Finish orders
-// them by old start (then new start, then length); where one overlaps one before it in that
-// order, its overlapping front is cut off (a segment inside another goes). Positions outside
+// them by old start (equal starts in the adds' order); where one overlaps those before it in
+// that order, its overlapping front is cut off (a segment inside them goes). Positions outside
 // every segment have no new position.
 // Encoder and program build it alike from the same control, so both predict the same bytes.
 //
-// Memory: 24 bytes a segment (at most 12 MiB, twice that while the vector grows) and 4 bytes
-// for every 4 KiB of the old file (the index that finds a position's segment).
+// Memory: 24 bytes a segment (at most 12 MiB, twice that while the vector grows or is sorted)
+// and 4 bytes for every 4 KiB of the old file (the index that finds a position's segment).
 #pragma once
 
 #include <cstddef>
@@ -58,6 +58,7 @@ class AddressMap {
     uint64_t length = 0;
   };
   static constexpr int kPageBits = 12;
+  static constexpr int kRadixBits = 11;
 
   std::vector<Segment> segments_;
   std::vector<uint32_t> first_;  // per 4 KiB page: the first segment that ends beyond its start

@@ -17,7 +17,7 @@ namespace gp {
 
 namespace {
 
-constexpr uint32_t kBufferSize = 64u * 1024;
+constexpr uint32_t kBufferSize = 256u * 1024;
 constexpr uint32_t kTempFolderLimit = 256;
 constexpr size_t kPathBuffer = 260;
 

@@ -107,20 +107,6 @@ void AppendVarint(uint64_t value, std::vector<uint8_t>* out) {
   out->push_back(static_cast<uint8_t>(value));
 }
 
-size_t ParseVarint(const uint8_t* data, size_t size, uint64_t* value) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < size && i < kMaxVarintSize; ++i) {
-    const uint64_t bits = data[i] & 0x7F;
-    if (i == kMaxVarintSize - 1 && bits > 1) return 0;  // beyond 64 bits
-    v |= bits << (7 * i);
-    if ((data[i] & 0x80) == 0) {
-      *value = v;
-      return i + 1;
-    }
-  }
-  return 0;
-}
-
 bool RawControl::Take(uint64_t add, uint64_t literal) {
   if (add > new_size_ - written_ || literal > new_size_ - written_ - add ||
       add > old_size_ - position_) {

@@ -140,8 +140,20 @@ void AppendCompactDiffHeader(const CompactDiffHeader& header, std::vector<uint8_
 inline constexpr size_t kMaxVarintSize = 10;
 void AppendVarint(uint64_t value, std::vector<uint8_t>* out);
 // Reads a varint from data[0, size); returns the bytes it took, 0 when it is cut off or longer
-// than 64 bits.
-size_t ParseVarint(const uint8_t* data, size_t size, uint64_t* value);
+// than 64 bits. Inline: the program reads one for every group of differences.
+inline size_t ParseVarint(const uint8_t* data, size_t size, uint64_t* value) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < size && i < kMaxVarintSize; ++i) {
+    const uint64_t bits = data[i] & 0x7F;
+    if (i == kMaxVarintSize - 1 && bits > 1) return 0;  // beyond 64 bits
+    v |= bits << (7 * i);
+    if ((data[i] & 0x80) == 0) {
+      *value = v;
+      return i + 1;
+    }
+  }
+  return 0;
+}
 inline uint64_t ZigZag(int64_t v) {
   return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63);
 }

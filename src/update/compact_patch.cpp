@@ -82,6 +82,15 @@ class SectionReader {
     return reader_->Read(out, n);
   }
   bool ReadVarint(uint64_t* value) {
+    // From the buffer while it holds a whole varint; byte by byte across its end.
+    size_t buffered = 0;
+    const uint8_t* data = reader_->Buffered(&buffered);
+    if (buffered >= format::kMaxVarintSize && remaining_ >= format::kMaxVarintSize) {
+      const size_t n = format::ParseVarint(data, format::kMaxVarintSize, value);
+      reader_->Skip(n);
+      remaining_ -= n;
+      return n != 0;
+    }
     uint8_t bytes[format::kMaxVarintSize];
     for (size_t i = 0; i < format::kMaxVarintSize; ++i) {
       if (remaining_ == 0 || !reader_->ReadByte(bytes + i)) return false;
@@ -89,6 +98,39 @@ class SectionReader {
       if ((bytes[i] & 0x80) == 0) return format::ParseVarint(bytes, i + 1, value) == i + 1;
     }
     return false;
+  }
+  // The next bytes of the section that are buffered (at most max, maybe none), which Skip
+  // then takes: they can be passed on without a copy.
+  const uint8_t* Buffered(uint64_t max, size_t* size) {
+    const uint8_t* data = reader_->Buffered(size);
+    *size = static_cast<size_t>(std::min<uint64_t>({*size, max, remaining_}));
+    return data;
+  }
+  void Skip(size_t n) {
+    reader_->Skip(n);
+    remaining_ -= n;
+  }
+  // Adds the next n bytes to data[0, n).
+  bool AddTo(uint8_t* data, size_t n) {
+    if (n > remaining_) return false;
+    remaining_ -= n;
+    while (n > 0) {
+      size_t buffered = 0;
+      const uint8_t* bytes = reader_->Buffered(&buffered);
+      if (buffered == 0) {
+        uint8_t byte = 0;
+        if (!reader_->ReadByte(&byte)) return false;  // refills the buffer
+        *data++ += byte;
+        --n;
+        continue;
+      }
+      const size_t k = std::min(n, buffered);
+      for (size_t i = 0; i < k; ++i) data[i] = static_cast<uint8_t>(data[i] + bytes[i]);
+      reader_->Skip(k);
+      data += k;
+      n -= k;
+    }
+    return true;
   }
   uint64_t remaining() const { return remaining_; }
 
@@ -104,25 +146,20 @@ class Differences {
  public:
   explicit Differences(SectionReader& section) : section_(section) {}
 
-  // The next n difference bytes into out.
-  bool Take(uint8_t* out, size_t n) {
+  // Adds the next n difference bytes to data: the zero runs leave it, only the bytes of the
+  // groups are added.
+  bool AddTo(uint8_t* data, size_t n) {
     while (n > 0) {
       if (zeros_ == 0 && bytes_ == 0) {
         if (!section_.ReadVarint(&zeros_) || !section_.ReadVarint(&bytes_)) return false;
         if (zeros_ == 0 && bytes_ == 0) return false;  // an empty group
       }
-      if (zeros_ > 0) {
-        const size_t k = static_cast<size_t>(std::min<uint64_t>(zeros_, n));
-        std::fill(out, out + k, uint8_t{0});
-        zeros_ -= k;
-        out += k;
-        n -= k;
-        continue;
-      }
-      const size_t k = static_cast<size_t>(std::min<uint64_t>(bytes_, n));
-      if (!section_.Read(out, k)) return false;
-      bytes_ -= k;
-      out += k;
+      const bool zeros = zeros_ > 0;
+      uint64_t& run = zeros ? zeros_ : bytes_;
+      const size_t k = static_cast<size_t>(std::min<uint64_t>(run, n));
+      if (!zeros && !section_.AddTo(data, k)) return false;
+      run -= k;
+      data += k;
       n -= k;
     }
     return true;
@@ -201,8 +238,7 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
   SectionReader difference_section;
   SectionReader literals;
   Bytes old_bytes = Allocate(kWorkSize);
-  Bytes diff_bytes = Allocate(kWorkSize);
-  if (!old_bytes || !diff_bytes ||
+  if (!old_bytes ||
       !control.Open(diff_path, header.offset[format::kControlSection],
                     header.length[format::kControlSection]) ||
       !difference_section.Open(diff_path, header.offset[format::kDifferenceSection],
@@ -226,17 +262,23 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
     if (!steps.Take(add, literal)) return false;
     for (uint64_t left = add; left > 0;) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
-      if (!old.Read(position, old_bytes.get(), n) || !differences.Take(diff_bytes.get(), n)) {
+      if (!old.Read(position, old_bytes.get(), n) || !differences.AddTo(old_bytes.get(), n) ||
+          !target.Write(old_bytes.get(), n)) {
         return false;
       }
-      for (size_t i = 0; i < n; ++i) old_bytes[i] = static_cast<uint8_t>(old_bytes[i] + diff_bytes[i]);
-      if (!target.Write(old_bytes.get(), n)) return false;
       position += n;
       left -= n;
     }
     for (uint64_t left = literal; left > 0;) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
-      if (!literals.Read(old_bytes.get(), n) || !target.Write(old_bytes.get(), n)) return false;
+      size_t n = 0;
+      const uint8_t* buffered = literals.Buffered(left, &n);
+      if (n > 0) {  // straight from the read buffer
+        if (!target.Write(buffered, n)) return false;
+        literals.Skip(n);
+      } else {
+        n = static_cast<size_t>(std::min<uint64_t>(left, kWorkSize));
+        if (!literals.Read(old_bytes.get(), n) || !target.Write(old_bytes.get(), n)) return false;
+      }
       left -= n;
     }
     if (!steps.Seek(seek)) return false;

@@ -29,6 +29,12 @@ class ReadAhead {
     *out = buffer_[begin_++];
     return true;
   }
+  // The bytes buffered and not read yet (maybe none), which Skip then takes.
+  const uint8_t* Buffered(size_t* size) const {
+    *size = end_ - begin_;
+    return buffer_ + begin_;
+  }
+  void Skip(size_t n) { begin_ += n; }
 
  private:
   platform::File& file_;
