@@ -3,9 +3,11 @@
 // work docfile, or by a reading of the diff file), then its three sections are read side by
 // side, each through its own handle, and the new file is written front to back. Every length
 // and position is checked against the old file, the sections and the new size before use.
-// Memory: three 64 KiB read buffers and two 32 KiB work buffers, besides the old file's blocks;
-// for a coded diff (GPD2, GPD4) the models' 3.7 MiB besides, for a filtered one (GPD3, GPD4) a
-// 64 KiB block of output.
+// Memory: three 64 KiB read buffers and a 32 KiB work buffer (two for a coded diff), besides the
+// old file's blocks; for a coded diff (GPD2, GPD4, GPD6) the models' 3.7 MiB besides, for a
+// filtered one (GPD3 to GPD6) a 64 KiB block of output, with the prediction (GPD5, GPD6) the map
+// of the adds (codec/address_map.h: 24 bytes an add of 16 bytes or more, at most 12 MiB, and
+// twice that while it is built).
 #pragma once
 
 #include <cstddef>
