@@ -15,12 +15,12 @@ namespace {
 struct Cursor {
   std::span<const uint8_t> data;
   size_t at = 0;
-  bool Varint(uint64_t* value) {
+  bool ReadVarint(uint64_t* value) {
     const size_t n = format::ParseVarint(data.data() + at, data.size() - at, value);
     at += n;
     return n != 0;
   }
-  size_t left() const { return data.size() - at; }
+  size_t remaining() const { return data.size() - at; }
 };
 
 bool ApplyCodedDiff(std::span<const uint8_t> old_file, const format::CompactDiffHeader& h,
@@ -71,14 +71,14 @@ bool ApplySections(std::span<const uint8_t> old_file, std::span<const uint8_t> d
   uint64_t zeros = 0;
   uint64_t bytes = 0;
   format::RawControl steps(old_file.size(), h.new_size);
-  while (control.left() > 0) {
+  while (control.remaining() > 0) {
     uint64_t add = 0, literal = 0, seek = 0;
-    if (!control.Varint(&add) || !control.Varint(&literal) || !control.Varint(&seek)) return false;
+    if (!format::ReadRawTriple(control, &add, &literal, &seek)) return false;
     const uint64_t position = steps.position();
     if (!steps.Take(add, literal)) return false;
     for (uint64_t i = 0; i < add; ++i) {
       while (zeros == 0 && bytes == 0) {
-        if (!differences.Varint(&zeros) || !differences.Varint(&bytes) ||
+        if (!differences.ReadVarint(&zeros) || !differences.ReadVarint(&bytes) ||
             (zeros == 0 && bytes == 0)) {
           return false;
         }
@@ -87,20 +87,20 @@ bool ApplySections(std::span<const uint8_t> old_file, std::span<const uint8_t> d
       if (zeros > 0) {
         --zeros;
       } else {
-        if (differences.left() == 0) return false;
+        if (differences.remaining() == 0) return false;
         d = differences.data[differences.at++];
         --bytes;
       }
       out->push_back(static_cast<uint8_t>(old_file[static_cast<size_t>(position + i)] + d));
     }
-    if (literal > literals.left()) return false;
+    if (literal > literals.remaining()) return false;
     out->insert(out->end(), literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at),
                 literals.data.begin() + static_cast<std::ptrdiff_t>(literals.at + literal));
     literals.at += static_cast<size_t>(literal);
     if (!steps.Seek(seek)) return false;
   }
-  return out->size() == h.new_size && zeros == 0 && bytes == 0 && differences.left() == 0 &&
-         literals.left() == 0;
+  return out->size() == h.new_size && zeros == 0 && bytes == 0 && differences.remaining() == 0 &&
+         literals.remaining() == 0;
 }
 
 // The map of the diff's adds (GPD5, GPD6), from its control section.
@@ -116,17 +116,7 @@ bool CollectAdds(uint64_t old_size, std::span<const uint8_t> diff,
     return codec::CollectCodedAdds(&input, old_size, h.new_size, map);
   }
   Cursor control{section};
-  format::RawControl steps(old_size, h.new_size);
-  while (control.left() > 0) {
-    uint64_t add = 0, literal = 0, seek = 0;
-    if (!control.Varint(&add) || !control.Varint(&literal) || !control.Varint(&seek)) return false;
-    const uint64_t from = steps.position();
-    const uint64_t to = steps.written();
-    if (!steps.Take(add, literal) || !steps.Seek(seek)) return false;
-    if (!map->Add(from, to, add)) break;
-  }
-  map->Finish(old_size);
-  return true;
+  return codec::CollectRawAdds(control, old_size, h.new_size, map);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "format/compact.h"
+
 namespace gp::codec {
 
 class AddressMap {
@@ -65,5 +67,24 @@ class AddressMap {
   uint64_t old_size_ = 0;
   bool full_ = false;
 };
+
+// The adds of a raw control section (format/compact.h) into map, which it finishes; control
+// reads the section (bool ReadVarint(uint64_t*), uint64_t remaining()). False on damage.
+template <class Control>
+bool CollectRawAdds(Control& control, uint64_t old_size, uint64_t new_size, AddressMap* map) {
+  format::RawControl steps(old_size, new_size);
+  while (control.remaining() > 0) {
+    uint64_t add = 0;
+    uint64_t literal = 0;
+    uint64_t seek = 0;
+    if (!format::ReadRawTriple(control, &add, &literal, &seek)) return false;
+    const uint64_t from = steps.position();
+    const uint64_t to = steps.written();
+    if (!steps.Take(add, literal) || !steps.Seek(seek)) return false;
+    if (!map->Add(from, to, add)) break;
+  }
+  map->Finish(old_size);
+  return true;
+}
 
 }  // namespace gp::codec

@@ -161,6 +161,13 @@ inline int64_t UnZigZag(uint64_t v) {
   return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1);
 }
 
+// The next triple (add, literal, zigzag-coded seek) of a raw control section, from a reader with
+// bool ReadVarint(uint64_t*).
+template <class Reader>
+bool ReadRawTriple(Reader& reader, uint64_t* add, uint64_t* literal, uint64_t* seek) {
+  return reader.ReadVarint(add) && reader.ReadVarint(literal) && reader.ReadVarint(seek);
+}
+
 // Follows the triples (add, literal, seek) of a raw control section with the checks every
 // reader makes: the add must lie within the old file, the bytes appended within the new size,
 // and the seek must leave the position within the old file.

@@ -254,10 +254,7 @@ bool RunRawDiff(const char* diff_path, const format::CompactDiffHeader& header,
     uint64_t add = 0;
     uint64_t literal = 0;
     uint64_t seek = 0;
-    if (!control.ReadVarint(&add) || !control.ReadVarint(&literal) ||
-        !control.ReadVarint(&seek)) {
-      return false;
-    }
+    if (!format::ReadRawTriple(control, &add, &literal, &seek)) return false;
     uint64_t position = steps.position();
     if (!steps.Take(add, literal)) return false;
     for (uint64_t left = add; left > 0;) {
@@ -299,22 +296,7 @@ bool CollectAdds(const char* diff_path, const format::CompactDiffHeader& header,
   SectionReader control;
   if (!control.Open(diff_path, offset, length)) return false;
   map->Reserve(static_cast<size_t>(std::min<uint64_t>(length / 3, codec::AddressMap::kMaxSegments)));
-  format::RawControl steps(old_size, header.new_size);
-  while (control.remaining() > 0) {
-    uint64_t add = 0;
-    uint64_t literal = 0;
-    uint64_t seek = 0;
-    if (!control.ReadVarint(&add) || !control.ReadVarint(&literal) ||
-        !control.ReadVarint(&seek)) {
-      return false;
-    }
-    const uint64_t from = steps.position();
-    const uint64_t to = steps.written();
-    if (!steps.Take(add, literal) || !steps.Seek(seek)) return false;
-    if (!map->Add(from, to, add)) break;
-  }
-  map->Finish(old_size);
-  return true;
+  return codec::CollectRawAdds(control, old_size, header.new_size, map);
 }
 
 }  // namespace
