@@ -1,0 +1,577 @@
+#include "codec/deflate_encoder.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <limits>
+
+namespace gp {
+
+namespace {
+
+constexpr size_t kWindow = 32768;
+constexpr unsigned kMinMatch = 3;
+constexpr unsigned kMaxMatch = 258;
+constexpr unsigned kLiteralCodes = 286;  // 0-255 bytes, 256 end of block, 257-285 lengths
+constexpr unsigned kDistanceCodes = 30;
+constexpr unsigned kLengthCodeCodes = 19;
+constexpr unsigned kEndOfBlock = 256;
+constexpr unsigned kMaxCodeLength = 15;
+constexpr unsigned kMaxLengthCodeLength = 7;
+
+// Input bytes per block: each block gets codes of its own.
+constexpr size_t kBlockSize = 128 * 1024;
+// Match search: candidates looked at per position, and the length that ends the search (and
+// has the parse take the match without looking at the positions inside it).
+constexpr unsigned kMaxChain = 256;
+constexpr unsigned kNiceLength = 258;
+// Passes of the parse per block, each with the codes of the one before.
+constexpr int kPasses = 5;
+
+constexpr std::array<uint8_t, kLengthCodeCodes> kLengthCodeOrder = {
+    16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+unsigned HighBit(uint32_t x) { return 31u - static_cast<unsigned>(std::countl_zero(x)); }
+
+// A match length's symbol, its extra bits and their value.
+struct Extra {
+  unsigned symbol;
+  unsigned bits;
+  unsigned value;
+};
+
+Extra LengthSymbol(unsigned length) {
+  if (length <= 10) return {254 + length, 0, 0};
+  if (length == kMaxMatch) return {285, 0, 0};
+  const unsigned x = length - 3;
+  const unsigned top = HighBit(x);
+  return {257 + 4 * (top - 1) + ((x >> (top - 2)) & 3), top - 2, x & ((1u << (top - 2)) - 1)};
+}
+
+Extra DistanceSymbol(unsigned distance) {
+  if (distance <= 4) return {distance - 1, 0, 0};
+  const unsigned x = distance - 1;
+  const unsigned top = HighBit(x);
+  return {2 * top + ((x >> (top - 1)) & 1), top - 1, x & ((1u << (top - 1)) - 1)};
+}
+
+unsigned LengthExtraBits(unsigned symbol) {
+  return symbol < 265 || symbol == 285 ? 0 : (symbol - 261) / 4;
+}
+unsigned DistanceExtraBits(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
+
+// Code lengths of at most limit bits that minimise the coded size (package-merge). Unused
+// symbols get 0; a single used symbol gets 1. Ties go to the lower symbol, so the result is
+// the same everywhere.
+void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t* lengths) {
+  std::fill(lengths, lengths + n, uint8_t{0});
+  std::vector<uint32_t> leaves;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (freq[i] > 0) leaves.push_back(i);
+  }
+  if (leaves.empty()) return;
+  if (leaves.size() == 1) {
+    lengths[leaves[0]] = 1;
+    return;
+  }
+  std::stable_sort(leaves.begin(), leaves.end(),
+                   [&](uint32_t a, uint32_t b) { return freq[a] < freq[b]; });
+  struct Item {
+    uint64_t weight;
+    int32_t symbol;  // -1: a package of two items of the list below
+  };
+  std::vector<std::vector<Item>> lists(limit);
+  for (uint32_t s : leaves) lists[0].push_back({freq[s], static_cast<int32_t>(s)});
+  for (unsigned level = 1; level < limit; ++level) {
+    const std::vector<Item>& below = lists[level - 1];
+    std::vector<Item>& list = lists[level];
+    size_t leaf = 0;
+    size_t pair = 0;
+    while (leaf < leaves.size() || pair + 1 < below.size()) {
+      const bool take_leaf =
+          pair + 1 >= below.size() ||
+          (leaf < leaves.size() && freq[leaves[leaf]] <= below[pair].weight + below[pair + 1].weight);
+      if (take_leaf) {
+        list.push_back({freq[leaves[leaf]], static_cast<int32_t>(leaves[leaf])});
+        ++leaf;
+      } else {
+        list.push_back({below[pair].weight + below[pair + 1].weight, -1});
+        pair += 2;
+      }
+    }
+  }
+  size_t take = 2 * leaves.size() - 2;
+  for (unsigned level = limit; level-- > 0;) {
+    size_t packages = 0;
+    for (size_t k = 0; k < take; ++k) {
+      const Item& item = lists[level][k];
+      if (item.symbol >= 0) {
+        ++lengths[item.symbol];
+      } else {
+        ++packages;
+      }
+    }
+    take = 2 * packages;
+  }
+}
+
+// Canonical codes from code lengths, bit-reversed for the least significant bit first order.
+void CanonicalCodes(const uint8_t* lengths, size_t n, uint16_t* codes) {
+  std::array<uint32_t, kMaxCodeLength + 2> count{};
+  for (size_t i = 0; i < n; ++i) ++count[lengths[i]];
+  count[0] = 0;
+  std::array<uint32_t, kMaxCodeLength + 2> next{};
+  uint32_t code = 0;
+  for (unsigned bits = 1; bits <= kMaxCodeLength; ++bits) {
+    code = (code + count[bits - 1]) << 1;
+    next[bits] = code;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned len = lengths[i];
+    codes[i] = 0;
+    if (len == 0) continue;
+    uint32_t c = next[len]++;
+    uint32_t reversed = 0;
+    for (unsigned b = 0; b < len; ++b) {
+      reversed = (reversed << 1) | (c & 1);
+      c >>= 1;
+    }
+    codes[i] = static_cast<uint16_t>(reversed);
+  }
+}
+
+// A parsed symbol: a literal byte (below 256) or length << 16 | distance.
+using Item = uint32_t;
+constexpr Item MatchItem(unsigned length, unsigned distance) { return length << 16 | distance; }
+
+struct Frequencies {
+  std::array<uint32_t, kLiteralCodes> literal{};
+  std::array<uint32_t, kDistanceCodes> distance{};
+};
+
+Frequencies Count(const std::vector<Item>& items) {
+  Frequencies f;
+  for (Item item : items) {
+    if (item < 256) {
+      ++f.literal[item];
+    } else {
+      ++f.literal[LengthSymbol(item >> 16).symbol];
+      ++f.distance[DistanceSymbol(item & 0xFFFF).symbol];
+    }
+  }
+  f.literal[kEndOfBlock] = 1;
+  return f;
+}
+
+// The codes of one block, with the header that describes them.
+struct BlockCodes {
+  std::array<uint8_t, kLiteralCodes> literal_lengths{};
+  std::array<uint8_t, kDistanceCodes> distance_lengths{};
+  std::array<uint8_t, kLengthCodeCodes> clen_lengths{};
+  std::array<uint16_t, kLiteralCodes> literal_codes{};
+  std::array<uint16_t, kDistanceCodes> distance_codes{};
+  std::array<uint16_t, kLengthCodeCodes> clen_codes{};
+  unsigned hlit = 0;
+  unsigned hdist = 0;
+  unsigned hclen = 0;
+  std::vector<uint16_t> tokens;  // code length symbol | repeat value << 8
+  uint64_t header_bits = 0;
+};
+
+// Forces two used symbols: zlib's inflate refuses an incomplete code for the code lengths, and
+// a two-symbol code is complete for the other alphabets too.
+template <size_t N>
+std::array<uint32_t, N> AtLeastTwo(std::array<uint32_t, N> freq) {
+  for (size_t i = 0; i < N && std::count_if(freq.begin(), freq.end(),
+                                             [](uint32_t f) { return f > 0; }) < 2;
+       ++i) {
+    if (freq[i] == 0) freq[i] = 1;
+  }
+  return freq;
+}
+
+void BuildCodes(const Frequencies& f, BlockCodes* c) {
+  LimitedCodeLengths(AtLeastTwo(f.literal).data(), kLiteralCodes, kMaxCodeLength,
+                     c->literal_lengths.data());
+  LimitedCodeLengths(AtLeastTwo(f.distance).data(), kDistanceCodes, kMaxCodeLength,
+                     c->distance_lengths.data());
+  CanonicalCodes(c->literal_lengths.data(), kLiteralCodes, c->literal_codes.data());
+  CanonicalCodes(c->distance_lengths.data(), kDistanceCodes, c->distance_codes.data());
+  c->hlit = kLiteralCodes;
+  while (c->hlit > 257 && c->literal_lengths[c->hlit - 1] == 0) --c->hlit;
+  c->hdist = kDistanceCodes;
+  while (c->hdist > 1 && c->distance_lengths[c->hdist - 1] == 0) --c->hdist;
+  std::vector<uint8_t> all(c->literal_lengths.begin(), c->literal_lengths.begin() + c->hlit);
+  all.insert(all.end(), c->distance_lengths.begin(), c->distance_lengths.begin() + c->hdist);
+  c->tokens.clear();
+  for (size_t i = 0; i < all.size();) {
+    const uint8_t v = all[i];
+    size_t run = 1;
+    while (i + run < all.size() && all[i + run] == v) ++run;
+    i += run;
+    if (v == 0) {
+      while (run >= 11) {
+        const size_t r = std::min<size_t>(run, 138);
+        c->tokens.push_back(static_cast<uint16_t>(18 | (r - 11) << 8));
+        run -= r;
+      }
+      if (run >= 3) {
+        c->tokens.push_back(static_cast<uint16_t>(17 | (run - 3) << 8));
+        run = 0;
+      }
+    } else {
+      c->tokens.push_back(v);
+      --run;
+      while (run >= 3) {
+        const size_t r = std::min<size_t>(run, 6);
+        c->tokens.push_back(static_cast<uint16_t>(16 | (r - 3) << 8));
+        run -= r;
+      }
+    }
+    for (; run > 0; --run) c->tokens.push_back(v);
+  }
+  std::array<uint32_t, kLengthCodeCodes> clen_freq{};
+  for (uint16_t t : c->tokens) ++clen_freq[t & 0xFF];
+  LimitedCodeLengths(AtLeastTwo(clen_freq).data(), kLengthCodeCodes, kMaxLengthCodeLength,
+                     c->clen_lengths.data());
+  CanonicalCodes(c->clen_lengths.data(), kLengthCodeCodes, c->clen_codes.data());
+  c->hclen = kLengthCodeCodes;
+  while (c->hclen > 4 && c->clen_lengths[kLengthCodeOrder[c->hclen - 1]] == 0) --c->hclen;
+  c->header_bits = 5 + 5 + 4 + 3 * c->hclen;
+  for (uint16_t t : c->tokens) {
+    const unsigned s = t & 0xFF;
+    c->header_bits += c->clen_lengths[s] + (s == 16 ? 2 : s == 17 ? 3 : s == 18 ? 7 : 0);
+  }
+}
+
+// Bits of the block's symbols under the given code lengths (without the block header).
+uint64_t SymbolBits(const Frequencies& f, const uint8_t* literal_lengths,
+                    const uint8_t* distance_lengths) {
+  uint64_t bits = 0;
+  for (unsigned s = 0; s < kLiteralCodes; ++s) {
+    bits += uint64_t{f.literal[s]} * (literal_lengths[s] + (s > 256 ? LengthExtraBits(s) : 0));
+  }
+  for (unsigned s = 0; s < kDistanceCodes; ++s) {
+    bits += uint64_t{f.distance[s]} * (distance_lengths[s] + DistanceExtraBits(s));
+  }
+  return bits;
+}
+
+struct FixedCodes {
+  std::array<uint8_t, kLiteralCodes> literal_lengths{};
+  std::array<uint8_t, kDistanceCodes> distance_lengths{};
+  std::array<uint16_t, kLiteralCodes> literal_codes{};
+  std::array<uint16_t, kDistanceCodes> distance_codes{};
+  FixedCodes() {
+    // The full fixed alphabets (288 and 32 symbols) give the canonical codes; 286 and 287,
+    // 30 and 31 are never written.
+    std::array<uint8_t, 288> lit{};
+    for (unsigned s = 0; s < 288; ++s) lit[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+    std::array<uint16_t, 288> lit_codes{};
+    CanonicalCodes(lit.data(), lit.size(), lit_codes.data());
+    std::copy_n(lit.begin(), kLiteralCodes, literal_lengths.begin());
+    std::copy_n(lit_codes.begin(), kLiteralCodes, literal_codes.begin());
+    std::array<uint8_t, 32> dist{};
+    dist.fill(5);
+    std::array<uint16_t, 32> dist_codes{};
+    CanonicalCodes(dist.data(), dist.size(), dist_codes.data());
+    std::copy_n(dist.begin(), kDistanceCodes, distance_lengths.begin());
+    std::copy_n(dist_codes.begin(), kDistanceCodes, distance_codes.begin());
+  }
+};
+
+const FixedCodes& Fixed() {
+  static const FixedCodes codes;
+  return codes;
+}
+
+// What the parse charges for each choice, in bits.
+struct CostModel {
+  std::array<uint32_t, 256> literal{};
+  std::array<uint32_t, kMaxMatch + 1> length{};
+  std::array<uint32_t, kDistanceCodes> distance{};
+
+  // Unused symbols are priced as if they occurred once.
+  static CostModel FromFrequencies(const Frequencies& f) {
+    std::array<uint32_t, kLiteralCodes> lit = f.literal;
+    for (uint32_t& v : lit) v = v == 0 ? 1 : v * 2;
+    std::array<uint32_t, kDistanceCodes> dist = f.distance;
+    for (uint32_t& v : dist) v = v == 0 ? 1 : v * 2;
+    std::array<uint8_t, kLiteralCodes> lit_len{};
+    std::array<uint8_t, kDistanceCodes> dist_len{};
+    LimitedCodeLengths(lit.data(), kLiteralCodes, kMaxCodeLength, lit_len.data());
+    LimitedCodeLengths(dist.data(), kDistanceCodes, kMaxCodeLength, dist_len.data());
+    return FromLengths(lit_len.data(), dist_len.data());
+  }
+
+  static CostModel FromLengths(const uint8_t* literal_lengths, const uint8_t* distance_lengths) {
+    CostModel m;
+    for (unsigned s = 0; s < 256; ++s) m.literal[s] = literal_lengths[s];
+    for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) {
+      const Extra e = LengthSymbol(len);
+      m.length[len] = literal_lengths[e.symbol] + e.bits;
+    }
+    for (unsigned s = 0; s < kDistanceCodes; ++s) {
+      m.distance[s] = distance_lengths[s] + DistanceExtraBits(s);
+    }
+    return m;
+  }
+};
+
+// Hash chains over 3-byte strings; positions are indexes into data.
+class MatchFinder {
+ public:
+  MatchFinder(const uint8_t* data, size_t end)
+      : data_(data), end_(end), head_(size_t{1} << kHashBits, -1), prev_(kWindow, -1) {}
+
+  void Insert(size_t p) {
+    if (p + kMinMatch > end_) return;
+    const uint32_t h = Hash(p);
+    prev_[p & (kWindow - 1)] = head_[h];
+    head_[h] = static_cast<int64_t>(p);
+  }
+
+  // Appends to pairs, for each longer length found, length << 16 | nearest distance; matches
+  // end by limit. Gives the longest length (0 when none).
+  unsigned Find(size_t p, size_t limit, std::vector<uint32_t>* pairs) const {
+    if (p + kMinMatch > limit) return 0;
+    const unsigned max_len = static_cast<unsigned>(std::min<size_t>(kMaxMatch, limit - p));
+    const uint8_t* b = data_ + p;
+    unsigned best = kMinMatch - 1;
+    unsigned depth = kMaxChain;
+    const int64_t pos = static_cast<int64_t>(p);
+    for (int64_t cand = head_[Hash(p)]; cand >= 0 && pos - cand <= static_cast<int64_t>(kWindow) &&
+                                        depth > 0;
+         --depth) {
+      const uint8_t* a = data_ + cand;
+      if (a[best] == b[best] && a[0] == b[0] && a[1] == b[1]) {
+        unsigned len = 0;
+        while (len < max_len && a[len] == b[len]) ++len;
+        if (len > best) {
+          best = len;
+          pairs->push_back(len << 16 | static_cast<uint32_t>(pos - cand));
+          if (len >= max_len || len >= kNiceLength) break;
+        }
+      }
+      const int64_t next = prev_[static_cast<size_t>(cand) & (kWindow - 1)];
+      if (next >= cand) break;
+      cand = next;
+    }
+    return best >= kMinMatch ? best : 0;
+  }
+
+ private:
+  static constexpr unsigned kHashBits = 16;
+  uint32_t Hash(size_t p) const {
+    const uint32_t v = data_[p] | uint32_t{data_[p + 1]} << 8 | uint32_t{data_[p + 2]} << 16;
+    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+  }
+  const uint8_t* data_;
+  size_t end_;
+  std::vector<int64_t> head_;
+  std::vector<int64_t> prev_;
+};
+
+// The candidates of every position of one block.
+struct Candidates {
+  std::vector<uint32_t> start;  // per position, the first of its pairs; one extra at the end
+  std::vector<uint32_t> pairs;
+};
+
+void FindCandidates(MatchFinder& finder, size_t begin, size_t end, Candidates* c) {
+  c->start.assign(end - begin + 1, 0);
+  c->pairs.clear();
+  size_t skip_to = begin;
+  for (size_t p = begin; p < end; ++p) {
+    c->start[p - begin] = static_cast<uint32_t>(c->pairs.size());
+    if (p >= skip_to) {
+      const unsigned longest = finder.Find(p, end, &c->pairs);
+      if (longest >= kNiceLength) skip_to = p + longest;
+    }
+    finder.Insert(p);
+  }
+  c->start[end - begin] = static_cast<uint32_t>(c->pairs.size());
+}
+
+// The cheapest parse of data[begin, end) under the model.
+void Parse(const uint8_t* data, size_t begin, size_t end, const Candidates& c,
+           const CostModel& model, std::vector<uint32_t>* cost, std::vector<Item>* reach,
+           std::vector<Item>* items) {
+  const size_t n = end - begin;
+  cost->assign(n + 1, std::numeric_limits<uint32_t>::max());
+  reach->assign(n + 1, 0);
+  (*cost)[0] = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t here = (*cost)[i];
+    const uint32_t lit = here + model.literal[data[begin + i]];
+    if (lit < (*cost)[i + 1]) {
+      (*cost)[i + 1] = lit;
+      (*reach)[i + 1] = data[begin + i];
+    }
+    unsigned shorter = kMinMatch - 1;
+    for (uint32_t k = c.start[i]; k < c.start[i + 1]; ++k) {
+      const unsigned len = c.pairs[k] >> 16;
+      const unsigned dist = c.pairs[k] & 0xFFFF;
+      const uint32_t base = here + model.distance[DistanceSymbol(dist).symbol];
+      for (unsigned l = shorter + 1; l <= len; ++l) {
+        const uint32_t total = base + model.length[l];
+        if (total < (*cost)[i + l]) {
+          (*cost)[i + l] = total;
+          (*reach)[i + l] = MatchItem(l, dist);
+        }
+      }
+      shorter = len;
+    }
+  }
+  items->clear();
+  for (size_t at = n; at > 0;) {
+    const Item item = (*reach)[at];
+    items->push_back(item);
+    at -= item < 256 ? 1 : item >> 16;
+  }
+  std::reverse(items->begin(), items->end());
+}
+
+}  // namespace
+
+// Writes whole blocks into the encoder's bit stream.
+class BlockWriter {
+ public:
+  explicit BlockWriter(DeflateEncoder* e) : e_(e) {}
+
+  void Symbols(const std::vector<Item>& items, const uint16_t* lit_codes, const uint8_t* lit_lens,
+               const uint16_t* dist_codes, const uint8_t* dist_lens) {
+    for (Item item : items) {
+      if (item < 256) {
+        e_->PutBits(lit_codes[item], lit_lens[item]);
+        continue;
+      }
+      const Extra l = LengthSymbol(item >> 16);
+      e_->PutBits(lit_codes[l.symbol], lit_lens[l.symbol]);
+      e_->PutBits(l.value, l.bits);
+      const Extra d = DistanceSymbol(item & 0xFFFF);
+      e_->PutBits(dist_codes[d.symbol], dist_lens[d.symbol]);
+      e_->PutBits(d.value, d.bits);
+    }
+    e_->PutBits(lit_codes[kEndOfBlock], lit_lens[kEndOfBlock]);
+  }
+
+  void Dynamic(const std::vector<Item>& items, const BlockCodes& c, bool final) {
+    e_->PutBits(final ? 1 : 0, 1);
+    e_->PutBits(2, 2);
+    e_->PutBits(c.hlit - 257, 5);
+    e_->PutBits(c.hdist - 1, 5);
+    e_->PutBits(c.hclen - 4, 4);
+    for (unsigned i = 0; i < c.hclen; ++i) e_->PutBits(c.clen_lengths[kLengthCodeOrder[i]], 3);
+    for (uint16_t t : c.tokens) {
+      const unsigned s = t & 0xFF;
+      e_->PutBits(c.clen_codes[s], c.clen_lengths[s]);
+      if (s >= 16) e_->PutBits(t >> 8, s == 16 ? 2 : s == 17 ? 3 : 7);
+    }
+    Symbols(items, c.literal_codes.data(), c.literal_lengths.data(), c.distance_codes.data(),
+            c.distance_lengths.data());
+  }
+
+  void FixedBlock(const std::vector<Item>& items, bool final) {
+    const FixedCodes& f = Fixed();
+    e_->PutBits(final ? 1 : 0, 1);
+    e_->PutBits(1, 2);
+    Symbols(items, f.literal_codes.data(), f.literal_lengths.data(), f.distance_codes.data(),
+            f.distance_lengths.data());
+  }
+
+ private:
+  DeflateEncoder* e_;
+};
+
+DeflateEncoder::DeflateEncoder(std::vector<uint8_t>* out) : out_(out) {}
+
+void DeflateEncoder::PutBits(uint32_t bits, unsigned count) {
+  bit_buffer_ |= uint64_t{bits} << bit_count_;
+  bit_count_ += count;
+  while (bit_count_ >= 8) {
+    out_->push_back(static_cast<uint8_t>(bit_buffer_));
+    bit_buffer_ >>= 8;
+    bit_count_ -= 8;
+  }
+}
+
+void DeflateEncoder::AlignToByte() {
+  if (bit_count_ > 0) PutBits(0, 8 - bit_count_);
+}
+
+void DeflateEncoder::Finish() { AlignToByte(); }
+
+void DeflateEncoder::Store(const uint8_t* data, size_t begin, size_t end, bool final) {
+  if (begin == end && !final) return;
+  do {
+    const size_t n = std::min<size_t>(end - begin, 65535);
+    PutBits(final && begin + n == end ? 1 : 0, 1);
+    PutBits(0, 2);
+    AlignToByte();
+    PutBits(static_cast<uint32_t>(n), 16);
+    PutBits(static_cast<uint32_t>(~n & 0xFFFF), 16);
+    out_->insert(out_->end(), data + begin, data + begin + n);
+    begin += n;
+  } while (begin < end);
+}
+
+void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, bool final) {
+  BlockWriter writer(this);
+  if (begin == end) {
+    if (final) writer.FixedBlock({}, true);
+    return;
+  }
+  MatchFinder finder(data, end);
+  for (size_t p = begin - std::min(begin, kWindow); p < begin; ++p) finder.Insert(p);
+  Candidates candidates;
+  std::vector<uint32_t> cost;
+  std::vector<Item> reach, items, best;
+  BlockCodes codes, best_codes;
+  for (size_t block = begin; block < end;) {
+    const size_t block_end = std::min(end, block + kBlockSize);
+    const bool last = final && block_end == end;
+    FindCandidates(finder, block, block_end, &candidates);
+    // The first pass prices literals by the block's byte counts and matches by the fixed
+    // codes; each later pass by the codes the pass before chose.
+    Frequencies guess;
+    for (size_t p = block; p < block_end; ++p) ++guess.literal[data[p]];
+    CostModel model = CostModel::FromFrequencies(guess);
+    const CostModel fixed = CostModel::FromLengths(Fixed().literal_lengths.data(),
+                                                   Fixed().distance_lengths.data());
+    for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) model.length[len] = fixed.length[len];
+    model.distance = fixed.distance;
+    uint64_t best_bits = std::numeric_limits<uint64_t>::max();
+    bool best_fixed = false;
+    for (int pass = 0; pass < kPasses; ++pass) {
+      Parse(data, block, block_end, candidates, model, &cost, &reach, &items);
+      const Frequencies f = Count(items);
+      BuildCodes(f, &codes);
+      const uint64_t dynamic_bits =
+          codes.header_bits +
+          SymbolBits(f, codes.literal_lengths.data(), codes.distance_lengths.data());
+      const uint64_t fixed_bits =
+          SymbolBits(f, Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
+      if (std::min(dynamic_bits, fixed_bits) < best_bits) {
+        best_bits = std::min(dynamic_bits, fixed_bits);
+        best_fixed = fixed_bits <= dynamic_bits;
+        best.swap(items);
+        std::swap(best_codes, codes);
+      }
+      model = CostModel::FromFrequencies(f);
+    }
+    // Stored costs the bytes, a header per 65,535 and the padding to a byte.
+    const size_t n = block_end - block;
+    const uint64_t stored_bits = 8 * uint64_t{n} + (n / 65535 + 1) * 40;
+    if (stored_bits < best_bits) {
+      Store(data, block, block_end, last);
+    } else if (best_fixed) {
+      writer.FixedBlock(best, last);
+    } else {
+      writer.Dynamic(best, best_codes, last);
+    }
+    block = block_end;
+  }
+}
+
+}  // namespace gp
