@@ -19,14 +19,17 @@ constexpr unsigned kEndOfBlock = 256;
 constexpr unsigned kMaxCodeLength = 15;
 constexpr unsigned kMaxLengthCodeLength = 7;
 
-// Input bytes per block: each block gets codes of its own.
-constexpr size_t kBlockSize = 128 * 1024;
+// Input bytes per segment: the parse works a segment at a time, and blocks (each with codes of
+// its own) are made of whole segments.
+constexpr size_t kSegment = 16 * 1024;
 // Match search: candidates looked at per position, and the length that ends the search (and
 // has the parse take the match without looking at the positions inside it).
 constexpr unsigned kMaxChain = 256;
 constexpr unsigned kNiceLength = 258;
-// Passes of the parse per block, each with the codes of the one before.
-constexpr int kPasses = 5;
+// Passes of the parse per segment, each priced by the counts of the one before, and passes
+// over a block of several segments priced by its joint counts.
+constexpr int kSegmentPasses = 3;
+constexpr int kBlockPasses = 2;
 
 constexpr std::array<uint8_t, kLengthCodeCodes> kLengthCodeOrder = {
     16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -285,34 +288,67 @@ const FixedCodes& Fixed() {
   return codes;
 }
 
-// What the parse charges for each choice, in bits.
+// log2(x) in 1/kCostUnit bits for x >= 1, by repeated squaring: integers only, so the parse
+// decides the same way on every build.
+constexpr uint32_t kCostUnit = 256;
+uint32_t Log2Units(uint32_t x) {
+  const unsigned top = HighBit(x);
+  uint64_t y = uint64_t{x} << (31 - top);  // x / 2^top in 1.31 fixed point
+  uint32_t frac = 0;
+  for (uint32_t bit = kCostUnit / 2; bit > 0; bit >>= 1) {
+    y = (y * y) >> 31;
+    if (y >= (uint64_t{1} << 32)) {
+      frac |= bit;
+      y >>= 1;
+    }
+  }
+  return top * kCostUnit + frac;
+}
+
+// What the parse charges for each choice, in 1/kCostUnit bits.
 struct CostModel {
   std::array<uint32_t, 256> literal{};
   std::array<uint32_t, kMaxMatch + 1> length{};
   std::array<uint32_t, kDistanceCodes> distance{};
 
-  // Unused symbols are priced as if they occurred once.
+  // Each symbol costs its information content in the counts; unused symbols are priced as if
+  // they had occurred half a time.
   static CostModel FromFrequencies(const Frequencies& f) {
-    std::array<uint32_t, kLiteralCodes> lit = f.literal;
-    for (uint32_t& v : lit) v = v == 0 ? 1 : v * 2;
-    std::array<uint32_t, kDistanceCodes> dist = f.distance;
-    for (uint32_t& v : dist) v = v == 0 ? 1 : v * 2;
-    std::array<uint8_t, kLiteralCodes> lit_len{};
-    std::array<uint8_t, kDistanceCodes> dist_len{};
-    LimitedCodeLengths(lit.data(), kLiteralCodes, kMaxCodeLength, lit_len.data());
-    LimitedCodeLengths(dist.data(), kDistanceCodes, kMaxCodeLength, dist_len.data());
-    return FromLengths(lit_len.data(), dist_len.data());
+    std::array<uint32_t, kLiteralCodes> lit{};
+    std::array<uint32_t, kDistanceCodes> dist{};
+    Information(f.literal.data(), kLiteralCodes, lit.data());
+    Information(f.distance.data(), kDistanceCodes, dist.data());
+    return FromSymbolCosts(lit.data(), dist.data());
   }
 
   static CostModel FromLengths(const uint8_t* literal_lengths, const uint8_t* distance_lengths) {
+    std::array<uint32_t, kLiteralCodes> lit{};
+    std::array<uint32_t, kDistanceCodes> dist{};
+    for (unsigned s = 0; s < kLiteralCodes; ++s) lit[s] = literal_lengths[s] * kCostUnit;
+    for (unsigned s = 0; s < kDistanceCodes; ++s) dist[s] = distance_lengths[s] * kCostUnit;
+    return FromSymbolCosts(lit.data(), dist.data());
+  }
+
+ private:
+  static void Information(const uint32_t* freq, size_t n, uint32_t* cost) {
+    uint32_t total = 0;
+    for (size_t s = 0; s < n; ++s) total += freq[s];
+    const uint32_t whole = Log2Units(2 * total + 1);
+    for (size_t s = 0; s < n; ++s) {
+      cost[s] = whole - Log2Units(freq[s] == 0 ? 1 : 2 * freq[s]);
+      cost[s] = std::clamp<uint32_t>(cost[s], kCostUnit / 2, kMaxCodeLength * kCostUnit);
+    }
+  }
+
+  static CostModel FromSymbolCosts(const uint32_t* lit, const uint32_t* dist) {
     CostModel m;
-    for (unsigned s = 0; s < 256; ++s) m.literal[s] = literal_lengths[s];
+    for (unsigned s = 0; s < 256; ++s) m.literal[s] = lit[s];
     for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) {
       const Extra e = LengthSymbol(len);
-      m.length[len] = literal_lengths[e.symbol] + e.bits;
+      m.length[len] = lit[e.symbol] + e.bits * kCostUnit;
     }
     for (unsigned s = 0; s < kDistanceCodes; ++s) {
-      m.distance[s] = distance_lengths[s] + DistanceExtraBits(s);
+      m.distance[s] = dist[s] + DistanceExtraBits(s) * kCostUnit;
     }
     return m;
   }
@@ -372,25 +408,36 @@ class MatchFinder {
   std::vector<int64_t> prev_;
 };
 
-// The candidates of every position of one block.
+// The candidates of every position from base on.
 struct Candidates {
-  std::vector<uint32_t> start;  // per position, the first of its pairs; one extra at the end
+  size_t base = 0;
+  std::vector<uint32_t> start{0};  // per position, the first of its pairs; one more at the end
   std::vector<uint32_t> pairs;
+
+  void Reset(size_t at) {
+    base = at;
+    start.assign(1, 0);
+    pairs.clear();
+  }
+  // Takes over the candidates of the positions that follow.
+  void Append(const Candidates& next) {
+    const uint32_t offset = static_cast<uint32_t>(pairs.size());
+    for (size_t i = 1; i < next.start.size(); ++i) start.push_back(next.start[i] + offset);
+    pairs.insert(pairs.end(), next.pairs.begin(), next.pairs.end());
+  }
 };
 
-void FindCandidates(MatchFinder& finder, size_t begin, size_t end, Candidates* c) {
-  c->start.assign(end - begin + 1, 0);
-  c->pairs.clear();
+// Finds the candidates of [begin, end) (matches may run on to limit) and appends them to c.
+void FindCandidates(MatchFinder& finder, size_t begin, size_t end, size_t limit, Candidates* c) {
   size_t skip_to = begin;
   for (size_t p = begin; p < end; ++p) {
-    c->start[p - begin] = static_cast<uint32_t>(c->pairs.size());
     if (p >= skip_to) {
-      const unsigned longest = finder.Find(p, end, &c->pairs);
+      const unsigned longest = finder.Find(p, limit, &c->pairs);
       if (longest >= kNiceLength) skip_to = p + longest;
     }
     finder.Insert(p);
+    c->start.push_back(static_cast<uint32_t>(c->pairs.size()));
   }
-  c->start[end - begin] = static_cast<uint32_t>(c->pairs.size());
 }
 
 // The cheapest parse of data[begin, end) under the model.
@@ -401,6 +448,7 @@ void Parse(const uint8_t* data, size_t begin, size_t end, const Candidates& c,
   cost->assign(n + 1, std::numeric_limits<uint32_t>::max());
   reach->assign(n + 1, 0);
   (*cost)[0] = 0;
+  const size_t first = begin - c.base;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t here = (*cost)[i];
     const uint32_t lit = here + model.literal[data[begin + i]];
@@ -409,8 +457,9 @@ void Parse(const uint8_t* data, size_t begin, size_t end, const Candidates& c,
       (*reach)[i + 1] = data[begin + i];
     }
     unsigned shorter = kMinMatch - 1;
-    for (uint32_t k = c.start[i]; k < c.start[i + 1]; ++k) {
-      const unsigned len = c.pairs[k] >> 16;
+    const unsigned room = static_cast<unsigned>(std::min<size_t>(n - i, kMaxMatch));
+    for (uint32_t k = c.start[first + i]; k < c.start[first + i + 1] && shorter < room; ++k) {
+      const unsigned len = std::min(c.pairs[k] >> 16, room);
       const unsigned dist = c.pairs[k] & 0xFFFF;
       const uint32_t base = here + model.distance[DistanceSymbol(dist).symbol];
       for (unsigned l = shorter + 1; l <= len; ++l) {
@@ -430,6 +479,61 @@ void Parse(const uint8_t* data, size_t begin, size_t end, const Candidates& c,
     at -= item < 256 ? 1 : item >> 16;
   }
   std::reverse(items->begin(), items->end());
+}
+
+Frequencies operator+(const Frequencies& a, const Frequencies& b) {
+  Frequencies f;
+  for (unsigned s = 0; s < kLiteralCodes; ++s) f.literal[s] = a.literal[s] + b.literal[s];
+  for (unsigned s = 0; s < kDistanceCodes; ++s) f.distance[s] = a.distance[s] + b.distance[s];
+  f.literal[kEndOfBlock] = 1;
+  return f;
+}
+
+// The smaller of the dynamic block (codes filled in) and the fixed block, in bits.
+struct BlockSize {
+  uint64_t bits;
+  bool fixed;
+};
+BlockSize MeasureBlock(const Frequencies& f, BlockCodes* codes) {
+  BuildCodes(f, codes);
+  const uint64_t dynamic_bits =
+      codes->header_bits +
+      SymbolBits(f, codes->literal_lengths.data(), codes->distance_lengths.data());
+  const uint64_t fixed_bits =
+      SymbolBits(f, Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
+  return {std::min(dynamic_bits, fixed_bits), fixed_bits <= dynamic_bits};
+}
+
+// A parsed stretch of input and what it costs as one block.
+struct Parsed {
+  size_t begin = 0;
+  size_t end = 0;
+  std::vector<Item> items;
+  Frequencies freq;
+  BlockSize size{};
+};
+
+// Parses data[begin, end) passes times, each pass priced by the counts of the one before
+// (the first by model), and keeps the smallest result. model ends with the last counts.
+void ParseBest(const uint8_t* data, size_t begin, size_t end, const Candidates& c, int passes,
+               CostModel* model, Parsed* best) {
+  std::vector<uint32_t> cost;
+  std::vector<Item> reach, items;
+  BlockCodes codes;
+  best->begin = begin;
+  best->end = end;
+  best->size.bits = std::numeric_limits<uint64_t>::max();
+  for (int pass = 0; pass < passes; ++pass) {
+    Parse(data, begin, end, c, *model, &cost, &reach, &items);
+    const Frequencies f = Count(items);
+    const BlockSize size = MeasureBlock(f, &codes);
+    if (size.bits < best->size.bits) {
+      best->size = size;
+      best->freq = f;
+      best->items.swap(items);
+    }
+    *model = CostModel::FromFrequencies(f);
+  }
 }
 
 }  // namespace
@@ -524,54 +628,65 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
   }
   MatchFinder finder(data, end);
   for (size_t p = begin - std::min(begin, kWindow); p < begin; ++p) finder.Insert(p);
-  Candidates candidates;
-  std::vector<uint32_t> cost;
-  std::vector<Item> reach, items, best;
-  BlockCodes codes, best_codes;
-  for (size_t block = begin; block < end;) {
-    const size_t block_end = std::min(end, block + kBlockSize);
-    const bool last = final && block_end == end;
-    FindCandidates(finder, block, block_end, &candidates);
-    // The first pass prices literals by the block's byte counts and matches by the fixed
-    // codes; each later pass by the codes the pass before chose.
-    Frequencies guess;
-    for (size_t p = block; p < block_end; ++p) ++guess.literal[data[p]];
-    CostModel model = CostModel::FromFrequencies(guess);
-    const CostModel fixed = CostModel::FromLengths(Fixed().literal_lengths.data(),
-                                                   Fixed().distance_lengths.data());
-    for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) model.length[len] = fixed.length[len];
-    model.distance = fixed.distance;
-    uint64_t best_bits = std::numeric_limits<uint64_t>::max();
-    bool best_fixed = false;
-    for (int pass = 0; pass < kPasses; ++pass) {
-      Parse(data, block, block_end, candidates, model, &cost, &reach, &items);
-      const Frequencies f = Count(items);
-      BuildCodes(f, &codes);
-      const uint64_t dynamic_bits =
-          codes.header_bits +
-          SymbolBits(f, codes.literal_lengths.data(), codes.distance_lengths.data());
-      const uint64_t fixed_bits =
-          SymbolBits(f, Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
-      if (std::min(dynamic_bits, fixed_bits) < best_bits) {
-        best_bits = std::min(dynamic_bits, fixed_bits);
-        best_fixed = fixed_bits <= dynamic_bits;
-        best.swap(items);
-        std::swap(best_codes, codes);
-      }
-      model = CostModel::FromFrequencies(f);
+  // The first parse prices literals by the bytes' counts and matches by the fixed codes.
+  Frequencies guess;
+  for (size_t p = begin; p < std::min(end, begin + kSegment); ++p) ++guess.literal[data[p]];
+  CostModel model = CostModel::FromFrequencies(guess);
+  const CostModel fixed =
+      CostModel::FromLengths(Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
+  model.length = fixed.length;
+  model.distance = fixed.distance;
+  // Segments are parsed one by one; a segment joins the block before it while one block for
+  // both costs no more than two.
+  Candidates block_candidates, segment_candidates;
+  Parsed block, segment;
+  BlockCodes codes;
+  // A block of several segments is parsed again as a whole, priced by its joint counts.
+  auto write_block = [&](bool last) {
+    if (block.end - block.begin > kSegment) {
+      CostModel joint = CostModel::FromFrequencies(block.freq);
+      Parsed again;
+      ParseBest(data, block.begin, block.end, block_candidates, kBlockPasses, &joint, &again);
+      if (again.size.bits < block.size.bits) std::swap(block, again);
     }
     // Stored costs the bytes, a header per 65,535 and the padding to a byte.
-    const size_t n = block_end - block;
+    const size_t n = block.end - block.begin;
     const uint64_t stored_bits = 8 * uint64_t{n} + (n / 65535 + 1) * 40;
-    if (stored_bits < best_bits) {
-      Store(data, block, block_end, last);
-    } else if (best_fixed) {
-      writer.FixedBlock(best, last);
+    if (stored_bits < block.size.bits) {
+      Store(data, block.begin, block.end, last);
+    } else if (block.size.fixed) {
+      writer.FixedBlock(block.items, last);
     } else {
-      writer.Dynamic(best, best_codes, last);
+      BuildCodes(block.freq, &codes);
+      writer.Dynamic(block.items, codes, last);
     }
-    block = block_end;
+  };
+  for (size_t at = begin; at < end;) {
+    const size_t segment_end = std::min(end, at + kSegment);
+    segment_candidates.Reset(at);
+    FindCandidates(finder, at, segment_end, end, &segment_candidates);
+    ParseBest(data, at, segment_end, segment_candidates, kSegmentPasses, &model, &segment);
+    if (at == begin) {
+      std::swap(block, segment);
+      std::swap(block_candidates, segment_candidates);
+    } else {
+      const Frequencies both = block.freq + segment.freq;
+      const BlockSize joined = MeasureBlock(both, &codes);
+      if (joined.bits <= block.size.bits + segment.size.bits) {
+        block.end = segment_end;
+        block.items.insert(block.items.end(), segment.items.begin(), segment.items.end());
+        block.freq = both;
+        block.size = joined;
+        block_candidates.Append(segment_candidates);
+      } else {
+        write_block(false);
+        std::swap(block, segment);
+        std::swap(block_candidates, segment_candidates);
+      }
+    }
+    at = segment_end;
   }
+  write_block(final);
 }
 
 }  // namespace gp
