@@ -21,10 +21,12 @@ constexpr unsigned kMaxLengthCodeLength = 7;
 
 // Input bytes per segment: the parse works a segment at a time, and blocks (each with codes of
 // its own) are made of whole segments.
-constexpr size_t kSegment = 16 * 1024;
+constexpr size_t kSegment = 4 * 1024;
+// Segments gathered before the cut into blocks is chosen.
+constexpr size_t kGatheredSegments = 48;
 // Match search: candidates looked at per position, and the length that ends the search (and
 // has the parse take the match without looking at the positions inside it).
-constexpr unsigned kMaxChain = 256;
+constexpr unsigned kMaxChain = 1024;
 constexpr unsigned kNiceLength = 258;
 // Passes of the parse per segment, each priced by the counts of the one before, and passes
 // over a block of several segments priced by its joint counts.
@@ -77,28 +79,34 @@ void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t*
     lengths[leaves[0]] = 1;
     return;
   }
-  std::stable_sort(leaves.begin(), leaves.end(),
-                   [&](uint32_t a, uint32_t b) { return freq[a] < freq[b]; });
+  std::sort(leaves.begin(), leaves.end(), [&](uint32_t a, uint32_t b) {
+    return freq[a] != freq[b] ? freq[a] < freq[b] : a < b;
+  });
   struct Item {
     uint64_t weight;
     int32_t symbol;  // -1: a package of two items of the list below
   };
-  std::vector<std::vector<Item>> lists(limit);
-  for (uint32_t s : leaves) lists[0].push_back({freq[s], static_cast<int32_t>(s)});
+  // Level l's list holds at most 2 * leaves - 1 items, at lists[l * width].
+  const size_t width = 2 * leaves.size();
+  std::vector<Item> lists(limit * width);
+  std::vector<size_t> sizes(limit, 0);
+  for (uint32_t s : leaves) lists[sizes[0]++] = {freq[s], static_cast<int32_t>(s)};
   for (unsigned level = 1; level < limit; ++level) {
-    const std::vector<Item>& below = lists[level - 1];
-    std::vector<Item>& list = lists[level];
+    const Item* below = &lists[(level - 1) * width];
+    const size_t below_size = sizes[level - 1];
+    Item* list = &lists[level * width];
+    size_t& size = sizes[level];
     size_t leaf = 0;
     size_t pair = 0;
-    while (leaf < leaves.size() || pair + 1 < below.size()) {
+    while (leaf < leaves.size() || pair + 1 < below_size) {
       const bool take_leaf =
-          pair + 1 >= below.size() ||
+          pair + 1 >= below_size ||
           (leaf < leaves.size() && freq[leaves[leaf]] <= below[pair].weight + below[pair + 1].weight);
       if (take_leaf) {
-        list.push_back({freq[leaves[leaf]], static_cast<int32_t>(leaves[leaf])});
+        list[size++] = {freq[leaves[leaf]], static_cast<int32_t>(leaves[leaf])};
         ++leaf;
       } else {
-        list.push_back({below[pair].weight + below[pair + 1].weight, -1});
+        list[size++] = {below[pair].weight + below[pair + 1].weight, -1};
         pair += 2;
       }
     }
@@ -107,7 +115,7 @@ void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t*
   for (unsigned level = limit; level-- > 0;) {
     size_t packages = 0;
     for (size_t k = 0; k < take; ++k) {
-      const Item& item = lists[level][k];
+      const Item& item = lists[level * width + k];
       if (item.symbol >= 0) {
         ++lengths[item.symbol];
       } else {
@@ -636,57 +644,82 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
       CostModel::FromLengths(Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
   model.length = fixed.length;
   model.distance = fixed.distance;
-  // Segments are parsed one by one; a segment joins the block before it while one block for
-  // both costs no more than two.
-  Candidates block_candidates, segment_candidates;
-  Parsed block, segment;
+  // Segments are parsed one by one and gathered; the cheapest cut of the gathered segments
+  // into blocks of whole segments is then written, all but its last block, which may still
+  // grow with the segments that follow.
+  struct Segment {
+    Parsed parsed;
+    Candidates candidates;
+  };
+  std::vector<Segment> segments;
   BlockCodes codes;
-  // A block of several segments is parsed again as a whole, priced by its joint counts.
-  auto write_block = [&](bool last) {
-    if (block.end - block.begin > kSegment) {
+  // Writes segments [first, last) as one block; several are parsed again as a whole, priced
+  // by their joint counts.
+  auto write_block = [&](size_t first, size_t last, bool final_block) {
+    Parsed block = std::move(segments[first].parsed);
+    Candidates candidates = std::move(segments[first].candidates);
+    for (size_t k = first + 1; k < last; ++k) {
+      const Parsed& next = segments[k].parsed;
+      block.end = next.end;
+      block.items.insert(block.items.end(), next.items.begin(), next.items.end());
+      block.freq = block.freq + next.freq;
+      candidates.Append(segments[k].candidates);
+    }
+    if (last - first > 1) {
+      block.size = MeasureBlock(block.freq, &codes);
       CostModel joint = CostModel::FromFrequencies(block.freq);
       Parsed again;
-      ParseBest(data, block.begin, block.end, block_candidates, kBlockPasses, &joint, &again);
+      ParseBest(data, block.begin, block.end, candidates, kBlockPasses, &joint, &again);
       if (again.size.bits < block.size.bits) std::swap(block, again);
     }
     // Stored costs the bytes, a header per 65,535 and the padding to a byte.
     const size_t n = block.end - block.begin;
     const uint64_t stored_bits = 8 * uint64_t{n} + (n / 65535 + 1) * 40;
     if (stored_bits < block.size.bits) {
-      Store(data, block.begin, block.end, last);
+      Store(data, block.begin, block.end, final_block);
     } else if (block.size.fixed) {
-      writer.FixedBlock(block.items, last);
+      writer.FixedBlock(block.items, final_block);
     } else {
       BuildCodes(block.freq, &codes);
-      writer.Dynamic(block.items, codes, last);
+      writer.Dynamic(block.items, codes, final_block);
     }
+  };
+  auto write_blocks = [&](bool at_end) {
+    const size_t count = segments.size();
+    std::vector<uint64_t> best(count + 1, std::numeric_limits<uint64_t>::max());
+    std::vector<size_t> from(count + 1, 0);
+    best[0] = 0;
+    for (size_t j = 1; j <= count; ++j) {
+      Frequencies joint;
+      for (size_t i = j; i-- > 0;) {
+        joint = joint + segments[i].parsed.freq;
+        const uint64_t bits =
+            i + 1 == j ? segments[i].parsed.size.bits : MeasureBlock(joint, &codes).bits;
+        if (best[i] + bits < best[j]) {
+          best[j] = best[i] + bits;
+          from[j] = i;
+        }
+      }
+    }
+    std::vector<size_t> cuts;
+    for (size_t j = count; j > 0; j = from[j]) cuts.push_back(from[j]);
+    std::reverse(cuts.begin(), cuts.end());
+    cuts.push_back(count);
+    const size_t blocks = at_end || cuts.size() == 2 ? cuts.size() - 1 : cuts.size() - 2;
+    for (size_t k = 0; k < blocks; ++k) {
+      write_block(cuts[k], cuts[k + 1], final && at_end && k + 1 == blocks);
+    }
+    segments.erase(segments.begin(), segments.begin() + static_cast<ptrdiff_t>(cuts[blocks]));
   };
   for (size_t at = begin; at < end;) {
     const size_t segment_end = std::min(end, at + kSegment);
-    segment_candidates.Reset(at);
-    FindCandidates(finder, at, segment_end, end, &segment_candidates);
-    ParseBest(data, at, segment_end, segment_candidates, kSegmentPasses, &model, &segment);
-    if (at == begin) {
-      std::swap(block, segment);
-      std::swap(block_candidates, segment_candidates);
-    } else {
-      const Frequencies both = block.freq + segment.freq;
-      const BlockSize joined = MeasureBlock(both, &codes);
-      if (joined.bits <= block.size.bits + segment.size.bits) {
-        block.end = segment_end;
-        block.items.insert(block.items.end(), segment.items.begin(), segment.items.end());
-        block.freq = both;
-        block.size = joined;
-        block_candidates.Append(segment_candidates);
-      } else {
-        write_block(false);
-        std::swap(block, segment);
-        std::swap(block_candidates, segment_candidates);
-      }
-    }
+    Segment& segment = segments.emplace_back();
+    segment.candidates.Reset(at);
+    FindCandidates(finder, at, segment_end, end, &segment.candidates);
+    ParseBest(data, at, segment_end, segment.candidates, kSegmentPasses, &model, &segment.parsed);
     at = segment_end;
+    if (segments.size() == kGatheredSegments || at == end) write_blocks(at == end);
   }
-  write_block(final);
 }
 
 }  // namespace gp
