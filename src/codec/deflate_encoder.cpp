@@ -23,10 +23,10 @@ constexpr unsigned kMaxLengthCodeLength = 7;
 // its own) are made of whole segments.
 constexpr size_t kSegment = 4 * 1024;
 // Segments gathered before the cut into blocks is chosen.
-constexpr size_t kGatheredSegments = 48;
+constexpr size_t kGatheredSegments = 24;
 // Match search: candidates looked at per position, and the length that ends the search (and
 // has the parse take the match without looking at the positions inside it).
-constexpr unsigned kMaxChain = 1024;
+constexpr unsigned kMaxChain = 512;
 constexpr unsigned kNiceLength = 258;
 // Passes of the parse per segment, each priced by the counts of the one before, and passes
 // over a block of several segments priced by its joint counts.
@@ -65,6 +65,34 @@ unsigned LengthExtraBits(unsigned symbol) {
 }
 unsigned DistanceExtraBits(unsigned symbol) { return symbol < 4 ? 0 : symbol / 2 - 1; }
 
+// Huffman's code lengths for the leaves (sorted by count), built with two queues: the leaves
+// and the joined nodes, which come out in order of weight. False when a length exceeds limit.
+bool HuffmanLengths(const uint32_t* freq, const std::vector<uint32_t>& leaves, unsigned limit,
+                    uint8_t* lengths) {
+  const size_t m = leaves.size();
+  std::vector<uint64_t> weight(2 * m - 1);
+  std::vector<uint32_t> parent(2 * m - 1, 0);
+  for (size_t i = 0; i < m; ++i) weight[i] = freq[leaves[i]];
+  size_t leaf = 0;
+  size_t node = m;
+  for (size_t next = m; next < 2 * m - 1; ++next) {
+    uint64_t sum = 0;
+    for (int k = 0; k < 2; ++k) {
+      const size_t pick = leaf < m && (node >= next || weight[leaf] <= weight[node]) ? leaf++ : node++;
+      sum += weight[pick];
+      parent[pick] = static_cast<uint32_t>(next);
+    }
+    weight[next] = sum;
+  }
+  std::vector<uint8_t> depth(2 * m - 1, 0);
+  for (size_t i = 2 * m - 1; i-- > 0;) {
+    if (i + 1 < 2 * m - 1) depth[i] = static_cast<uint8_t>(depth[parent[i]] + 1);
+    if (depth[i] > limit) return false;
+  }
+  for (size_t i = 0; i < m; ++i) lengths[leaves[i]] = depth[i];
+  return true;
+}
+
 // Code lengths of at most limit bits that minimise the coded size (package-merge). Unused
 // symbols get 0; a single used symbol gets 1. Ties go to the lower symbol, so the result is
 // the same everywhere.
@@ -82,6 +110,7 @@ void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t*
   std::sort(leaves.begin(), leaves.end(), [&](uint32_t a, uint32_t b) {
     return freq[a] != freq[b] ? freq[a] < freq[b] : a < b;
   });
+  if (HuffmanLengths(freq, leaves, limit, lengths)) return;
   struct Item {
     uint64_t weight;
     int32_t symbol;  // -1: a package of two items of the list below
@@ -362,17 +391,25 @@ struct CostModel {
   }
 };
 
-// Hash chains over 3-byte strings; positions are indexes into data.
+// Candidate matches: the latest position of each 3-byte string's hash gives the nearest match
+// of 3 (and maybe more), hash chains over 4-byte strings the longer ones. Positions are
+// indexes into data.
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* data, size_t end)
-      : data_(data), end_(end), head_(size_t{1} << kHashBits, -1), prev_(kWindow, -1) {}
+      : data_(data),
+        end_(end),
+        head3_(size_t{1} << kHashBits, -1),
+        head4_(size_t{1} << kHashBits, -1),
+        prev4_(kWindow, -1) {}
 
   void Insert(size_t p) {
-    if (p + kMinMatch > end_) return;
-    const uint32_t h = Hash(p);
-    prev_[p & (kWindow - 1)] = head_[h];
-    head_[h] = static_cast<int64_t>(p);
+    if (p + 3 > end_) return;
+    head3_[Hash(Load3(p))] = static_cast<int64_t>(p);
+    if (p + 4 > end_) return;
+    const uint32_t h = Hash(Load3(p) | uint32_t{data_[p + 3]} << 24);
+    prev4_[p & (kWindow - 1)] = head4_[h];
+    head4_[h] = static_cast<int64_t>(p);
   }
 
   // Appends to pairs, for each longer length found, length << 16 | nearest distance; matches
@@ -382,22 +419,26 @@ class MatchFinder {
     const unsigned max_len = static_cast<unsigned>(std::min<size_t>(kMaxMatch, limit - p));
     const uint8_t* b = data_ + p;
     unsigned best = kMinMatch - 1;
-    unsigned depth = kMaxChain;
     const int64_t pos = static_cast<int64_t>(p);
-    for (int64_t cand = head_[Hash(p)]; cand >= 0 && pos - cand <= static_cast<int64_t>(kWindow) &&
-                                        depth > 0;
-         --depth) {
+    const int64_t window = static_cast<int64_t>(kWindow);
+    auto consider = [&](int64_t cand) {
       const uint8_t* a = data_ + cand;
-      if (a[best] == b[best] && a[0] == b[0] && a[1] == b[1]) {
-        unsigned len = 0;
-        while (len < max_len && a[len] == b[len]) ++len;
-        if (len > best) {
-          best = len;
-          pairs->push_back(len << 16 | static_cast<uint32_t>(pos - cand));
-          if (len >= max_len || len >= kNiceLength) break;
-        }
-      }
-      const int64_t next = prev_[static_cast<size_t>(cand) & (kWindow - 1)];
+      if (a[best] != b[best] || a[0] != b[0] || a[1] != b[1]) return false;
+      unsigned len = 0;
+      while (len < max_len && a[len] == b[len]) ++len;
+      if (len <= best) return false;
+      best = len;
+      pairs->push_back(len << 16 | static_cast<uint32_t>(pos - cand));
+      return len >= max_len || len >= kNiceLength;
+    };
+    const int64_t near = head3_[Hash(Load3(p))];
+    if (near >= 0 && pos - near <= window && consider(near)) return best;
+    if (max_len < 4) return best >= kMinMatch ? best : 0;
+    unsigned depth = kMaxChain;
+    for (int64_t cand = head4_[Hash(Load3(p) | uint32_t{b[3]} << 24)];
+         cand >= 0 && pos - cand <= window && depth > 0; --depth) {
+      if (consider(cand)) break;
+      const int64_t next = prev4_[static_cast<size_t>(cand) & (kWindow - 1)];
       if (next >= cand) break;
       cand = next;
     }
@@ -406,14 +447,15 @@ class MatchFinder {
 
  private:
   static constexpr unsigned kHashBits = 16;
-  uint32_t Hash(size_t p) const {
-    const uint32_t v = data_[p] | uint32_t{data_[p + 1]} << 8 | uint32_t{data_[p + 2]} << 16;
-    return (v * 0x9E3779B1u) >> (32 - kHashBits);
+  uint32_t Load3(size_t p) const {
+    return data_[p] | uint32_t{data_[p + 1]} << 8 | uint32_t{data_[p + 2]} << 16;
   }
+  static uint32_t Hash(uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHashBits); }
   const uint8_t* data_;
   size_t end_;
-  std::vector<int64_t> head_;
-  std::vector<int64_t> prev_;
+  std::vector<int64_t> head3_;
+  std::vector<int64_t> head4_;
+  std::vector<int64_t> prev4_;
 };
 
 // The candidates of every position from base on.
