@@ -16,8 +16,8 @@ namespace gp {
 namespace {
 
 // Stretches of a piece that zlib's deflate at level 1 cannot shrink by 1/kStoreGain are kept in
-// stored blocks: data that is already compressed gains next to nothing from Huffman blocks, and inflating
-// them takes many times longer than copying stored blocks.
+// stored blocks: data that is already compressed gains next to nothing from Huffman blocks, and
+// inflating them takes many times longer than copying stored blocks.
 constexpr size_t kStretch = 64u * 1024;
 constexpr size_t kStoreGain = 64;
 
@@ -60,7 +60,7 @@ bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
   DeflateEncoder encoder(out);
   std::vector<uint8_t> scratch;
   // Runs of compressible stretches go to the encoder together: its blocks need not end where
-  // a stretch does, and its matches reach back into everything before them.
+  // a stretch does, and its matches reach back into the bytes before them, stored ones too.
   size_t run = 0;
   for (size_t at = 0; at < size;) {
     const size_t n = std::min(kStretch, size - at);

@@ -78,7 +78,8 @@ bool HuffmanLengths(const uint32_t* freq, const std::vector<uint32_t>& leaves, u
   for (size_t next = m; next < 2 * m - 1; ++next) {
     uint64_t sum = 0;
     for (int k = 0; k < 2; ++k) {
-      const size_t pick = leaf < m && (node >= next || weight[leaf] <= weight[node]) ? leaf++ : node++;
+      const size_t pick =
+          leaf < m && (node >= next || weight[leaf] <= weight[node]) ? leaf++ : node++;
       sum += weight[pick];
       parent[pick] = static_cast<uint32_t>(next);
     }
@@ -107,9 +108,8 @@ void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t*
     lengths[leaves[0]] = 1;
     return;
   }
-  std::sort(leaves.begin(), leaves.end(), [&](uint32_t a, uint32_t b) {
-    return freq[a] != freq[b] ? freq[a] < freq[b] : a < b;
-  });
+  std::sort(leaves.begin(), leaves.end(),
+            [&](uint32_t a, uint32_t b) { return freq[a] != freq[b] ? freq[a] < freq[b] : a < b; });
   if (HuffmanLengths(freq, leaves, limit, lengths)) return;
   struct Item {
     uint64_t weight;
@@ -128,9 +128,9 @@ void LimitedCodeLengths(const uint32_t* freq, size_t n, unsigned limit, uint8_t*
     size_t leaf = 0;
     size_t pair = 0;
     while (leaf < leaves.size() || pair + 1 < below_size) {
-      const bool take_leaf =
-          pair + 1 >= below_size ||
-          (leaf < leaves.size() && freq[leaves[leaf]] <= below[pair].weight + below[pair + 1].weight);
+      const bool take_leaf = pair + 1 >= below_size ||
+                             (leaf < leaves.size() &&
+                              freq[leaves[leaf]] <= below[pair].weight + below[pair + 1].weight);
       if (take_leaf) {
         list[size++] = {freq[leaves[leaf]], static_cast<int32_t>(leaves[leaf])};
         ++leaf;
@@ -203,13 +203,17 @@ Frequencies Count(const std::vector<Item>& items) {
   return f;
 }
 
-// The codes of one block, with the header that describes them.
-struct BlockCodes {
+// The literal/length and distance codes: code lengths and bit-reversed codes.
+struct SymbolCodes {
   std::array<uint8_t, kLiteralCodes> literal_lengths{};
   std::array<uint8_t, kDistanceCodes> distance_lengths{};
-  std::array<uint8_t, kLengthCodeCodes> clen_lengths{};
   std::array<uint16_t, kLiteralCodes> literal_codes{};
   std::array<uint16_t, kDistanceCodes> distance_codes{};
+};
+
+// The codes of one dynamic block, with the header that describes them.
+struct BlockCodes : SymbolCodes {
+  std::array<uint8_t, kLengthCodeCodes> clen_lengths{};
   std::array<uint16_t, kLengthCodeCodes> clen_codes{};
   unsigned hlit = 0;
   unsigned hdist = 0;
@@ -222,8 +226,8 @@ struct BlockCodes {
 // a two-symbol code is complete for the other alphabets too.
 template <size_t N>
 std::array<uint32_t, N> AtLeastTwo(std::array<uint32_t, N> freq) {
-  for (size_t i = 0; i < N && std::count_if(freq.begin(), freq.end(),
-                                             [](uint32_t f) { return f > 0; }) < 2;
+  for (size_t i = 0;
+       i < N && std::count_if(freq.begin(), freq.end(), [](uint32_t f) { return f > 0; }) < 2;
        ++i) {
     if (freq[i] == 0) freq[i] = 1;
   }
@@ -285,23 +289,18 @@ void BuildCodes(const Frequencies& f, BlockCodes* c) {
 }
 
 // Bits of the block's symbols under the given code lengths (without the block header).
-uint64_t SymbolBits(const Frequencies& f, const uint8_t* literal_lengths,
-                    const uint8_t* distance_lengths) {
+uint64_t SymbolBits(const Frequencies& f, const SymbolCodes& c) {
   uint64_t bits = 0;
   for (unsigned s = 0; s < kLiteralCodes; ++s) {
-    bits += uint64_t{f.literal[s]} * (literal_lengths[s] + (s > 256 ? LengthExtraBits(s) : 0));
+    bits += uint64_t{f.literal[s]} * (c.literal_lengths[s] + (s > 256 ? LengthExtraBits(s) : 0));
   }
   for (unsigned s = 0; s < kDistanceCodes; ++s) {
-    bits += uint64_t{f.distance[s]} * (distance_lengths[s] + DistanceExtraBits(s));
+    bits += uint64_t{f.distance[s]} * (c.distance_lengths[s] + DistanceExtraBits(s));
   }
   return bits;
 }
 
-struct FixedCodes {
-  std::array<uint8_t, kLiteralCodes> literal_lengths{};
-  std::array<uint8_t, kDistanceCodes> distance_lengths{};
-  std::array<uint16_t, kLiteralCodes> literal_codes{};
-  std::array<uint16_t, kDistanceCodes> distance_codes{};
+struct FixedCodes : SymbolCodes {
   FixedCodes() {
     // The full fixed alphabets (288 and 32 symbols) give the canonical codes; 286 and 287,
     // 30 and 31 are never written.
@@ -358,11 +357,11 @@ struct CostModel {
     return FromSymbolCosts(lit.data(), dist.data());
   }
 
-  static CostModel FromLengths(const uint8_t* literal_lengths, const uint8_t* distance_lengths) {
+  static CostModel FromLengths(const SymbolCodes& c) {
     std::array<uint32_t, kLiteralCodes> lit{};
     std::array<uint32_t, kDistanceCodes> dist{};
-    for (unsigned s = 0; s < kLiteralCodes; ++s) lit[s] = literal_lengths[s] * kCostUnit;
-    for (unsigned s = 0; s < kDistanceCodes; ++s) dist[s] = distance_lengths[s] * kCostUnit;
+    for (unsigned s = 0; s < kLiteralCodes; ++s) lit[s] = c.literal_lengths[s] * kCostUnit;
+    for (unsigned s = 0; s < kDistanceCodes; ++s) dist[s] = c.distance_lengths[s] * kCostUnit;
     return FromSymbolCosts(lit.data(), dist.data());
   }
 
@@ -546,11 +545,8 @@ struct BlockSize {
 };
 BlockSize MeasureBlock(const Frequencies& f, BlockCodes* codes) {
   BuildCodes(f, codes);
-  const uint64_t dynamic_bits =
-      codes->header_bits +
-      SymbolBits(f, codes->literal_lengths.data(), codes->distance_lengths.data());
-  const uint64_t fixed_bits =
-      SymbolBits(f, Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
+  const uint64_t dynamic_bits = codes->header_bits + SymbolBits(f, *codes);
+  const uint64_t fixed_bits = SymbolBits(f, Fixed());
   return {std::min(dynamic_bits, fixed_bits), fixed_bits <= dynamic_bits};
 }
 
@@ -593,21 +589,20 @@ class BlockWriter {
  public:
   explicit BlockWriter(DeflateEncoder* e) : e_(e) {}
 
-  void Symbols(const std::vector<Item>& items, const uint16_t* lit_codes, const uint8_t* lit_lens,
-               const uint16_t* dist_codes, const uint8_t* dist_lens) {
+  void Symbols(const std::vector<Item>& items, const SymbolCodes& c) {
     for (Item item : items) {
       if (item < 256) {
-        e_->PutBits(lit_codes[item], lit_lens[item]);
+        e_->PutBits(c.literal_codes[item], c.literal_lengths[item]);
         continue;
       }
       const Extra l = LengthSymbol(item >> 16);
-      e_->PutBits(lit_codes[l.symbol], lit_lens[l.symbol]);
+      e_->PutBits(c.literal_codes[l.symbol], c.literal_lengths[l.symbol]);
       e_->PutBits(l.value, l.bits);
       const Extra d = DistanceSymbol(item & 0xFFFF);
-      e_->PutBits(dist_codes[d.symbol], dist_lens[d.symbol]);
+      e_->PutBits(c.distance_codes[d.symbol], c.distance_lengths[d.symbol]);
       e_->PutBits(d.value, d.bits);
     }
-    e_->PutBits(lit_codes[kEndOfBlock], lit_lens[kEndOfBlock]);
+    e_->PutBits(c.literal_codes[kEndOfBlock], c.literal_lengths[kEndOfBlock]);
   }
 
   void Dynamic(const std::vector<Item>& items, const BlockCodes& c, bool final) {
@@ -622,16 +617,14 @@ class BlockWriter {
       e_->PutBits(c.clen_codes[s], c.clen_lengths[s]);
       if (s >= 16) e_->PutBits(t >> 8, s == 16 ? 2 : s == 17 ? 3 : 7);
     }
-    Symbols(items, c.literal_codes.data(), c.literal_lengths.data(), c.distance_codes.data(),
-            c.distance_lengths.data());
+    Symbols(items, c);
   }
 
   void FixedBlock(const std::vector<Item>& items, bool final) {
     const FixedCodes& f = Fixed();
     e_->PutBits(final ? 1 : 0, 1);
     e_->PutBits(1, 2);
-    Symbols(items, f.literal_codes.data(), f.literal_lengths.data(), f.distance_codes.data(),
-            f.distance_lengths.data());
+    Symbols(items, f);
   }
 
  private:
@@ -682,8 +675,7 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
   Frequencies guess;
   for (size_t p = begin; p < std::min(end, begin + kSegment); ++p) ++guess.literal[data[p]];
   CostModel model = CostModel::FromFrequencies(guess);
-  const CostModel fixed =
-      CostModel::FromLengths(Fixed().literal_lengths.data(), Fixed().distance_lengths.data());
+  const CostModel fixed = CostModel::FromLengths(Fixed());
   model.length = fixed.length;
   model.distance = fixed.distance;
   // Segments are parsed one by one and gathered; the cheapest cut of the gathered segments

@@ -49,9 +49,10 @@ std::vector<uint8_t> Random(size_t n, uint32_t seed) {
 
 // Program-like bytes: words from a small vocabulary with varying numbers in between.
 std::vector<uint8_t> ProgramLike(size_t n, uint32_t seed) {
-  static const char* const kWords[] = {"function ", "return ", "const ", "this.", "if (", ") {\n",
-                                       "}\n", "else ", "value", "index", " = ", ";\n", "null",
-                                       "length", "push(", "module.exports", "require(\"", "\")"};
+  static const char* const kWords[] = {
+      "function ", "return ", "const ", "this.",          "if (",       ") {\n",
+      "}\n",       "else ",   "value",  "index",          " = ",        ";\n",
+      "null",      "length",  "push(",  "module.exports", "require(\"", "\")"};
   std::mt19937 rng(seed);
   std::vector<uint8_t> v;
   while (v.size() < n) {
