@@ -5,6 +5,8 @@
 #include <bit>
 #include <limits>
 
+#include "base/endian.h"
+
 namespace gp {
 
 namespace {
@@ -30,7 +32,7 @@ constexpr unsigned kMaxChain = 512;
 constexpr unsigned kNiceLength = 258;
 // Passes of the parse per segment, each priced by the counts of the one before, and passes
 // over a block of several segments priced by its joint counts.
-constexpr int kSegmentPasses = 3;
+constexpr int kSegmentPasses = 2;
 constexpr int kBlockPasses = 2;
 
 constexpr std::array<uint8_t, kLengthCodeCodes> kLengthCodeOrder = {
@@ -390,6 +392,17 @@ struct CostModel {
   }
 };
 
+// How many of the first max_len bytes at a and b agree, eight at a time.
+unsigned MatchLength(const uint8_t* a, const uint8_t* b, unsigned max_len) {
+  unsigned len = 0;
+  for (; len + 8 <= max_len; len += 8) {
+    const uint64_t differ = LoadU64(a + len) ^ LoadU64(b + len);
+    if (differ != 0) return len + static_cast<unsigned>(std::countr_zero(differ)) / 8;
+  }
+  while (len < max_len && a[len] == b[len]) ++len;
+  return len;
+}
+
 // Candidate matches: the latest position of each 3-byte string's hash gives the nearest match
 // of 3 (and maybe more), hash chains over 4-byte strings the longer ones. Positions are
 // indexes into data.
@@ -400,15 +413,19 @@ class MatchFinder {
         end_(end),
         head3_(size_t{1} << kHashBits, -1),
         head4_(size_t{1} << kHashBits, -1),
-        prev4_(kWindow, -1) {}
+        back4_(kWindow, 0) {}
 
   void Insert(size_t p) {
     if (p + 3 > end_) return;
     head3_[Hash(Load3(p))] = static_cast<int64_t>(p);
     if (p + 4 > end_) return;
     const uint32_t h = Hash(Load3(p) | uint32_t{data_[p + 3]} << 24);
-    prev4_[p & (kWindow - 1)] = head4_[h];
-    head4_[h] = static_cast<int64_t>(p);
+    const int64_t pos = static_cast<int64_t>(p);
+    const int64_t before = head4_[h];
+    back4_[p & (kWindow - 1)] = before >= 0 && pos - before <= static_cast<int64_t>(kWindow)
+                                    ? static_cast<uint16_t>(pos - before)
+                                    : 0;
+    head4_[h] = pos;
   }
 
   // Appends to pairs, for each longer length found, length << 16 | nearest distance; matches
@@ -423,8 +440,7 @@ class MatchFinder {
     auto consider = [&](int64_t cand) {
       const uint8_t* a = data_ + cand;
       if (a[best] != b[best] || a[0] != b[0] || a[1] != b[1]) return false;
-      unsigned len = 0;
-      while (len < max_len && a[len] == b[len]) ++len;
+      const unsigned len = MatchLength(a, b, max_len);
       if (len <= best) return false;
       best = len;
       pairs->push_back(len << 16 | static_cast<uint32_t>(pos - cand));
@@ -437,9 +453,9 @@ class MatchFinder {
     for (int64_t cand = head4_[Hash(Load3(p) | uint32_t{b[3]} << 24)];
          cand >= 0 && pos - cand <= window && depth > 0; --depth) {
       if (consider(cand)) break;
-      const int64_t next = prev4_[static_cast<size_t>(cand) & (kWindow - 1)];
-      if (next >= cand) break;
-      cand = next;
+      const uint16_t back = back4_[static_cast<size_t>(cand) & (kWindow - 1)];
+      if (back == 0) break;
+      cand -= back;
     }
     return best >= kMinMatch ? best : 0;
   }
@@ -454,7 +470,9 @@ class MatchFinder {
   size_t end_;
   std::vector<int64_t> head3_;
   std::vector<int64_t> head4_;
-  std::vector<int64_t> prev4_;
+  // Per position (modulo the window), how far back the one before it on its chain is; 0 for
+  // none within the window.
+  std::vector<uint16_t> back4_;
 };
 
 // The candidates of every position from base on.
