@@ -34,6 +34,8 @@ constexpr unsigned kNiceLength = 258;
 // over a block of several segments priced by its joint counts.
 constexpr int kSegmentPasses = 2;
 constexpr int kBlockPasses = 2;
+// Every kFreshStart-th segment is also parsed from the fixed codes' prices.
+constexpr size_t kFreshStart = 8;
 
 constexpr std::array<uint8_t, kLengthCodeCodes> kLengthCodeOrder = {
     16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
@@ -326,56 +328,38 @@ const FixedCodes& Fixed() {
   return codes;
 }
 
-// log2(x) in 1/kCostUnit bits for x >= 1, by repeated squaring: integers only, so the parse
-// decides the same way on every build.
-constexpr uint32_t kCostUnit = 256;
-uint32_t Log2Units(uint32_t x) {
-  const unsigned top = HighBit(x);
-  uint64_t y = uint64_t{x} << (31 - top);  // x / 2^top in 1.31 fixed point
-  uint32_t frac = 0;
-  for (uint32_t bit = kCostUnit / 2; bit > 0; bit >>= 1) {
-    y = (y * y) >> 31;
-    if (y >= (uint64_t{1} << 32)) {
-      frac |= bit;
-      y >>= 1;
-    }
-  }
-  return top * kCostUnit + frac;
-}
-
-// What the parse charges for each choice, in 1/kCostUnit bits.
+// What the parse charges for each choice, in bits.
 struct CostModel {
   std::array<uint32_t, 256> literal{};
   std::array<uint32_t, kMaxMatch + 1> length{};
   std::array<uint32_t, kDistanceCodes> distance{};
 
-  // Each symbol costs its information content in the counts; unused symbols are priced as if
-  // they had occurred half a time.
+  // Each symbol costs its length in a code for the counts, unused ones as if they had
+  // occurred half as often as the rarest. Whole code lengths, not the symbols' information
+  // content: with few distinct bytes (two, say) literals cost a whole bit or more, which the
+  // information content would hide from the parse.
   static CostModel FromFrequencies(const Frequencies& f) {
-    std::array<uint32_t, kLiteralCodes> lit{};
-    std::array<uint32_t, kDistanceCodes> dist{};
-    Information(f.literal.data(), kLiteralCodes, lit.data());
-    Information(f.distance.data(), kDistanceCodes, dist.data());
-    return FromSymbolCosts(lit.data(), dist.data());
+    return FromSymbolCosts(CodeLengthCosts(f.literal).data(), CodeLengthCosts(f.distance).data());
   }
 
   static CostModel FromLengths(const SymbolCodes& c) {
     std::array<uint32_t, kLiteralCodes> lit{};
     std::array<uint32_t, kDistanceCodes> dist{};
-    for (unsigned s = 0; s < kLiteralCodes; ++s) lit[s] = c.literal_lengths[s] * kCostUnit;
-    for (unsigned s = 0; s < kDistanceCodes; ++s) dist[s] = c.distance_lengths[s] * kCostUnit;
+    for (unsigned s = 0; s < kLiteralCodes; ++s) lit[s] = c.literal_lengths[s];
+    for (unsigned s = 0; s < kDistanceCodes; ++s) dist[s] = c.distance_lengths[s];
     return FromSymbolCosts(lit.data(), dist.data());
   }
 
  private:
-  static void Information(const uint32_t* freq, size_t n, uint32_t* cost) {
-    uint32_t total = 0;
-    for (size_t s = 0; s < n; ++s) total += freq[s];
-    const uint32_t whole = Log2Units(2 * total + 1);
-    for (size_t s = 0; s < n; ++s) {
-      cost[s] = whole - Log2Units(freq[s] == 0 ? 1 : 2 * freq[s]);
-      cost[s] = std::clamp<uint32_t>(cost[s], kCostUnit / 2, kMaxCodeLength * kCostUnit);
-    }
+  template <size_t N>
+  static std::array<uint32_t, N> CodeLengthCosts(const std::array<uint32_t, N>& freq) {
+    std::array<uint32_t, N> weight{};
+    for (size_t s = 0; s < N; ++s) weight[s] = freq[s] == 0 ? 1 : 2 * freq[s];
+    std::array<uint8_t, N> lengths{};
+    LimitedCodeLengths(weight.data(), N, kMaxCodeLength, lengths.data());
+    std::array<uint32_t, N> cost{};
+    std::copy(lengths.begin(), lengths.end(), cost.begin());
+    return cost;
   }
 
   static CostModel FromSymbolCosts(const uint32_t* lit, const uint32_t* dist) {
@@ -383,10 +367,10 @@ struct CostModel {
     for (unsigned s = 0; s < 256; ++s) m.literal[s] = lit[s];
     for (unsigned len = kMinMatch; len <= kMaxMatch; ++len) {
       const Extra e = LengthSymbol(len);
-      m.length[len] = lit[e.symbol] + e.bits * kCostUnit;
+      m.length[len] = lit[e.symbol] + e.bits;
     }
     for (unsigned s = 0; s < kDistanceCodes; ++s) {
-      m.distance[s] = dist[s] + DistanceExtraBits(s) * kCostUnit;
+      m.distance[s] = dist[s] + DistanceExtraBits(s);
     }
     return m;
   }
@@ -578,15 +562,18 @@ struct Parsed {
 };
 
 // Parses data[begin, end) passes times, each pass priced by the counts of the one before
-// (the first by model), and keeps the smallest result. model ends with the last counts.
+// (the first by model), and keeps the smallest result in best unless best (from an earlier
+// call, fresh false) is smaller. model ends priced by best's counts.
 void ParseBest(const uint8_t* data, size_t begin, size_t end, const Candidates& c, int passes,
-               CostModel* model, Parsed* best) {
+               bool fresh, CostModel* model, Parsed* best) {
   std::vector<uint32_t> cost;
   std::vector<Item> reach, items;
   BlockCodes codes;
-  best->begin = begin;
-  best->end = end;
-  best->size.bits = std::numeric_limits<uint64_t>::max();
+  if (fresh) {
+    best->begin = begin;
+    best->end = end;
+    best->size.bits = std::numeric_limits<uint64_t>::max();
+  }
   for (int pass = 0; pass < passes; ++pass) {
     Parse(data, begin, end, c, *model, &cost, &reach, &items);
     const Frequencies f = Count(items);
@@ -598,6 +585,7 @@ void ParseBest(const uint8_t* data, size_t begin, size_t end, const Candidates& 
     }
     *model = CostModel::FromFrequencies(f);
   }
+  *model = CostModel::FromFrequencies(best->freq);
 }
 
 }  // namespace
@@ -689,13 +677,8 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
   }
   MatchFinder finder(data, end);
   for (size_t p = begin - std::min(begin, kWindow); p < begin; ++p) finder.Insert(p);
-  // The first parse prices literals by the bytes' counts and matches by the fixed codes.
-  Frequencies guess;
-  for (size_t p = begin; p < std::min(end, begin + kSegment); ++p) ++guess.literal[data[p]];
-  CostModel model = CostModel::FromFrequencies(guess);
-  const CostModel fixed = CostModel::FromLengths(Fixed());
-  model.length = fixed.length;
-  model.distance = fixed.distance;
+  // The first parse is priced by the fixed codes; each later one by the counts before it.
+  CostModel model = CostModel::FromLengths(Fixed());
   // Segments are parsed one by one and gathered; the cheapest cut of the gathered segments
   // into blocks of whole segments is then written, all but its last block, which may still
   // grow with the segments that follow.
@@ -721,7 +704,7 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
       block.size = MeasureBlock(block.freq, &codes);
       CostModel joint = CostModel::FromFrequencies(block.freq);
       Parsed again;
-      ParseBest(data, block.begin, block.end, candidates, kBlockPasses, &joint, &again);
+      ParseBest(data, block.begin, block.end, candidates, kBlockPasses, true, &joint, &again);
       if (again.size.bits < block.size.bits) std::swap(block, again);
     }
     // Stored costs the bytes, a header per 65,535 and the padding to a byte.
@@ -768,7 +751,16 @@ void DeflateEncoder::Compress(const uint8_t* data, size_t begin, size_t end, boo
     Segment& segment = segments.emplace_back();
     segment.candidates.Reset(at);
     FindCandidates(finder, at, segment_end, end, &segment.candidates);
-    ParseBest(data, at, segment_end, segment.candidates, kSegmentPasses, &model, &segment.parsed);
+    ParseBest(data, at, segment_end, segment.candidates, kSegmentPasses, true, &model,
+              &segment.parsed);
+    // Now and then the parse starts over from the fixed codes too: the counts it carries from
+    // segment to segment can hold it in a poor choice (no matches, say, where literals became
+    // cheap because all are literals).
+    if (at > begin && (at - begin) / kSegment % kFreshStart == 0) {
+      model = CostModel::FromLengths(Fixed());
+      ParseBest(data, at, segment_end, segment.candidates, kSegmentPasses, false, &model,
+                &segment.parsed);
+    }
     at = segment_end;
     if (segments.size() == kGatheredSegments || at == end) write_blocks(at == end);
   }
