@@ -1,8 +1,9 @@
 // genpatch's own raw deflate encoder (RFC 1951, no zlib or gzip wrapper) for the compact
-// payload: hash chains find the matches at every position, a minimum-cost parse over each
-// block chooses among them with costs from the block's own Huffman codes, refined over a few
-// passes. Plain integer arithmetic throughout, so the output is the same bytes on every build.
-// The generator's side only; the package program inflates with zlib.
+// payload: hash chains find the match candidates at every position, a minimum-cost parse
+// chooses among them, priced by the code lengths its previous pass's counts give, and the
+// parsed segments are cut into blocks (each with its own Huffman codes) where that costs
+// least. Integer arithmetic throughout, so the output is the same bytes on every build. The
+// generator's side only; the package program inflates with zlib.
 #pragma once
 
 #include <cstddef>
