@@ -8,15 +8,16 @@
 
 #include "base/endian.h"
 #include "codec/crc32.h"
+#include "codec/deflate_encoder.h"
 #include "format/compact.h"
 
 namespace gp {
 
 namespace {
 
-// Stretches of a piece that deflate at level 1 cannot shrink by 1/kStoreGain are stored (level
-// 0): data that is already compressed gains next to nothing from Huffman blocks, and inflating
-// them takes many times longer than copying stored blocks.
+// Stretches of a piece that zlib's deflate at level 1 cannot shrink by 1/kStoreGain are kept in
+// stored blocks: data that is already compressed gains next to nothing from Huffman blocks, and
+// inflating them takes many times longer than copying stored blocks.
 constexpr size_t kStretch = 64u * 1024;
 constexpr size_t kStoreGain = 64;
 
@@ -54,34 +55,25 @@ bool Incompressible(Deflater& trial, const uint8_t* data, size_t n, std::vector<
 }  // namespace
 
 bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
-  Deflater deflater;
   Deflater trial;
-  if (!deflater.Init(9) || !trial.Init(1)) return false;
-  z_stream& z = deflater.z();
-  const size_t start = out->size();
-  // Room for the worst case and for the block ends of the level changes.
-  out->resize(start + deflateBound(&z, static_cast<uLong>(size)) + (size / kStretch + 1) * 16);
-  z.next_out = out->data() + start;
-  z.avail_out = static_cast<uInt>(out->size() - start);
+  if (!trial.Init(1)) return false;
+  DeflateEncoder encoder(out);
   std::vector<uint8_t> scratch;
-  int level = 9;
-  size_t at = 0;
-  int status = Z_OK;
-  do {
+  // Runs of compressible stretches go to the encoder together: its blocks need not end where
+  // a stretch does, and its matches reach back into the bytes before them, stored ones too.
+  size_t run = 0;
+  for (size_t at = 0; at < size;) {
     const size_t n = std::min(kStretch, size - at);
-    const int wanted = n > 0 && Incompressible(trial, data + at, n, scratch) ? 0 : 9;
-    if (wanted != level) {
-      if (deflateParams(&z, wanted, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-      level = wanted;
+    if (Incompressible(trial, data + at, n, scratch)) {
+      if (run < at) encoder.Compress(data, run, at, false);
+      encoder.Store(data, at, at + n, at + n == size);
+      run = at + n;
     }
-    z.next_in = const_cast<Bytef*>(data + at);
-    z.avail_in = static_cast<uInt>(n);
     at += n;
-    status = deflate(&z, at == size ? Z_FINISH : Z_NO_FLUSH);
-    if (at < size && (status != Z_OK || z.avail_in != 0)) return false;
-  } while (at < size);
-  out->resize(start + z.total_out);
-  return status == Z_STREAM_END;
+  }
+  if (run < size || size == 0) encoder.Compress(data, run, size, true);
+  encoder.Finish();
+  return true;
 }
 
 namespace {

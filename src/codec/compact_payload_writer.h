@@ -1,6 +1,6 @@
 // The compact payload writer (the generator's side): the work docfile cut into pieces of at
-// most format::kMaxPieceSize bytes, each compressed with raw deflate at level 9 (stretches that
-// do not compress kept in stored blocks).
+// most format::kMaxPieceSize bytes, each one raw deflate stream from DeflateEncoder (stretches
+// that do not compress kept in stored blocks).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +10,7 @@
 
 namespace gp {
 
-// Compresses one piece; false when zlib fails.
+// Compresses one piece; false when zlib (which tells the stretches to store) fails.
 bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out);
 
 // Writes the whole payload that codes the file at input to output and gives the payload's size
