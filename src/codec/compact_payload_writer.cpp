@@ -76,6 +76,18 @@ bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out) {
   return true;
 }
 
+size_t QuickDeflatedSize(const uint8_t* data, size_t size) {
+  Deflater deflater;
+  if (!deflater.Init(9)) return 0;
+  z_stream& z = deflater.z();
+  std::vector<uint8_t> out(deflateBound(&z, static_cast<uLong>(size)));
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  return deflate(&z, Z_FINISH) == Z_STREAM_END ? z.total_out : 0;
+}
+
 namespace {
 
 // Appends the piece header and the packed bytes of one piece.

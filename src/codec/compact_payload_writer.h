@@ -13,6 +13,11 @@ namespace gp {
 // Compresses one piece; false when zlib (which tells the stretches to store) fails.
 bool DeflatePiece(const uint8_t* data, size_t size, std::vector<uint8_t>* out);
 
+// What zlib's deflate at level 9 makes of data: a quick estimate of what a piece costs, for
+// weighing one diff against another (DeflatePiece takes several times longer); 0 when zlib
+// fails.
+size_t QuickDeflatedSize(const uint8_t* data, size_t size);
+
 // Writes the whole payload that codes the file at input to output and gives the payload's size
 // and checksum. One piece in memory at a time.
 bool WriteCompactPayloadFile(const std::filesystem::path& input,
