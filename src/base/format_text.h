@@ -12,6 +12,16 @@
 #include <string>
 #include <string_view>
 
+// printf-style checks of a format string and its arguments (gnu_printf: the formats of glibc
+// and MinGW's own printf alike; clang knows only printf).
+#if defined(__clang__)
+#define GP_PRINTF_FORMAT(format_index, first_argument) \
+  __attribute__((format(printf, format_index, first_argument)))
+#else
+#define GP_PRINTF_FORMAT(format_index, first_argument) \
+  __attribute__((format(gnu_printf, format_index, first_argument)))
+#endif
+
 namespace gp {
 
 // Appends the formatted text to out. A conversion it does not know is copied as it stands,
@@ -93,7 +103,7 @@ inline void AppendFormatV(std::string& out, const char* format, va_list argument
   }
 }
 
-inline std::string FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+inline std::string FormatText(const char* format, ...) GP_PRINTF_FORMAT(1, 2);
 inline std::string FormatText(const char* format, ...) {
   std::string out;
   va_list arguments;
@@ -105,7 +115,7 @@ inline std::string FormatText(const char* format, ...) {
 
 // Like snprintf: writes at most size - 1 bytes and a NUL into buffer (size > 0).
 inline void FormatInto(char* buffer, size_t size, const char* format, ...)
-    __attribute__((format(gnu_printf, 3, 4)));
+    GP_PRINTF_FORMAT(3, 4);
 inline void FormatInto(char* buffer, size_t size, const char* format, ...) {
   if (buffer == nullptr || size == 0) return;
   std::string out;

@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 
+#include "base/format_text.h"
 #include "platform/platform.h"
 
 namespace gp {
@@ -21,7 +22,7 @@ class RunLog {
 
   // Appends one line, formatted printf-style from code page 932 text, prefixed with the local
   // time, ended with a line break and flushed to the disk.
-  void Line(const char* format, ...) __attribute__((format(gnu_printf, 2, 3)));
+  void Line(const char* format, ...) GP_PRINTF_FORMAT(2, 3);
   void LineV(const char* format, va_list arguments);
 
  private:
