@@ -70,6 +70,20 @@ class UpdateScenarios : public ::testing::TestWithParam<builder::PackageFormat> 
     return target;
   }
 
+  // Writes releases 1 and 2 again (MAIN.EXE changed by the test), checks the compact diff
+  // version the generator chooses for MAIN.EXE, and applies the package to release 0.
+  void UpdatesMainExe(char diff_version) {
+    for (size_t k : {size_t{1}, size_t{2}}) test::WriteRelease(dir_ / kNames[k], releases_[k]);
+    const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
+    const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
+        bytes(releases_[1]["MAIN.EXE"]), bytes(releases_[2]["MAIN.EXE"]), {}, nullptr, nullptr,
+        builder::CompactDiffVersion::kRaw, builder::CompactDiffFilter::kChoose);
+    ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], diff_version);
+    const fs::path installed = Install(releases_[0]);
+    EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
+    test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+  }
+
   // Runs the program with the installed folder as its current folder.
   test::ProgramRun Run(const fs::path& package, const fs::path& installed,
                        test::ProgramAnswers answers = {}) {
@@ -157,15 +171,7 @@ TEST_P(UpdateScenarios, MovedMachineCodeApplies) {
   };
   releases_[1]["MAIN.EXE"] = code(0);
   releases_[2]["MAIN.EXE"] = code(900);
-  for (size_t k : {size_t{1}, size_t{2}}) test::WriteRelease(dir_ / kNames[k], releases_[k]);
-  const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-  const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
-      bytes(releases_[1]["MAIN.EXE"]), bytes(releases_[2]["MAIN.EXE"]), {}, nullptr, nullptr,
-      builder::CompactDiffVersion::kRaw, builder::CompactDiffFilter::kChoose);
-  ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '3');  // what the generator writes too
-  const fs::path installed = Install(releases_[0]);
-  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
-  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+  UpdatesMainExe('3');
 }
 
 // Functions calling one another, some of which grew: calls between functions that moved apart
@@ -197,15 +203,7 @@ TEST_P(UpdateScenarios, GrownFunctionsApply) {
   };
   releases_[1]["MAIN.EXE"] = code(false);
   releases_[2]["MAIN.EXE"] = code(true);
-  for (size_t k : {size_t{1}, size_t{2}}) test::WriteRelease(dir_ / kNames[k], releases_[k]);
-  const auto bytes = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
-  const std::vector<uint8_t> diff = builder::EncodeCompactDiff(
-      bytes(releases_[1]["MAIN.EXE"]), bytes(releases_[2]["MAIN.EXE"]), {}, nullptr, nullptr,
-      builder::CompactDiffVersion::kRaw, builder::CompactDiffFilter::kChoose);
-  ASSERT_EQ(diff[format::kCompactDiffMagicOffset + 3], '5');  // what the generator writes too
-  const fs::path installed = Install(releases_[0]);
-  EXPECT_EQ(Run(Package(), installed).transcript, "UPDATE: DONE\n");
-  test::ExpectSameFiles(test::ReadRelease(installed), releases_.back());
+  UpdatesMainExe('5');
 }
 
 TEST_P(UpdateScenarios, CancelInTheMainDialogChangesNothing) {
